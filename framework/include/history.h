@@ -1,0 +1,75 @@
+// History properties and the archive files they are booked into.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "d_fct.h"
+#include "velko_types.h"
+
+// How a booked history is named in its archive.
+enum RingbufferNameType {
+    property_only = 0,
+    property_and_location = 1,
+};
+
+// An archive: <name>.hist holds the index of booked histories, <name>.data fixed-size records.
+// Both files survive a restart; a crash loses at most records not yet flushed.
+class ArchiveFile {
+  public:
+    // hist_name: path of the index file; data_name: path of the record file; truncate: start empty.
+    ArchiveFile(const std::string& hist_name, const char* data_name, bool truncate);
+    ~ArchiveFile();
+    ArchiveFile(const ArchiveFile&) = delete;
+    ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+    // Books a channel named `channel`; returns its id (the same id for a name booked before),
+    // or -1 when the files cannot be written.
+    int book(const std::string& channel);
+    // Appends one record of channel id. Returns 0, or -1 on a write error.
+    int append(int id, const TDS& rec);
+    // Every stored record of the channel, oldest first.
+    std::vector<TDS> read(const std::string& channel) const;
+    void flush();
+    bool ok() const;
+    const std::string& hist_name() const;
+    const std::string& data_name() const;
+
+  private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// A history property (DATA_A_TDS): a ring buffer of recent records; a read returns them.
+class D_hist : public D_fct {
+  public:
+    D_hist(const std::string& name_text, EqFct* owner, int capacity = 1000);
+    ~D_hist() override;
+
+    void get(EqAdr* adr, EqData* in, EqData* out, EqFct* loc) override;
+    void set(EqAdr* adr, EqData* in, EqData* out, EqFct* loc) override;
+    int data_type() const override;
+    int data_type() override;
+
+    // Books this history into archive under the name built from location and ring buffer
+    // settings; later records are appended to the archive as well as to the ring buffer.
+    void book_hist(ArchiveFile* archive, const std::string& location, int ring, int size, RingbufferNameType naming);
+    // Appends one record (status and time as given). The second argument, when not null,
+    // receives 0 or the archive's error code.
+    void fill_hist(TDS* rec, int* result);
+    // The recent records, oldest first.
+    std::vector<TDS> records() const;
+    // The name under which the history is booked in the archive ("" before booking).
+    const std::string& archive_name() const;
+
+  private:
+    mutable std::mutex mux_;
+    std::deque<TDS> ring_;
+    size_t capacity_;
+    ArchiveFile* archive_ = nullptr;
+    int archive_id_ = -1;
+    std::string archive_name_;
+};

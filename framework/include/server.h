@@ -1,0 +1,90 @@
+// The server program: configuration, start-up through the application's hooks, update cycle.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class EqFct;
+
+// Name of the kind of the location being created (set before each eq_create call).
+extern std::string gbl_fct_name;
+// Ring buffer number passed to history booking.
+extern int ring_buffer;
+
+// The application's hooks, defined by the application (the state-machine library provides them).
+EqFct* eq_create(int eq_code, void* arg);
+void eq_init_prolog();
+void eq_init_epilog();
+void post_init_prolog();
+void post_init_epilog();
+void refresh_prolog();
+void refresh_epilog();
+void interrupt_usr1_prolog(int sig);
+void interrupt_usr1_epilog(int sig);
+void eq_cancel();
+
+namespace velko {
+
+struct ServerHooks {
+    EqFct* (*eq_create)(int, void*);
+    void (*eq_init_prolog)();
+    void (*eq_init_epilog)();
+    void (*post_init_prolog)();
+    void (*post_init_epilog)();
+    void (*refresh_prolog)();
+    void (*refresh_epilog)();
+    void (*interrupt_usr1_prolog)(int);
+    void (*interrupt_usr1_epilog)(int);
+    void (*eq_cancel)();
+};
+
+// The hooks that the application linked in. Inline so that only programs that call it need them.
+inline ServerHooks application_hooks() {
+    return {&::eq_create,        &::eq_init_prolog,        &::eq_init_epilog,       &::post_init_prolog,
+            &::post_init_epilog, &::refresh_prolog,        &::refresh_epilog,       &::interrupt_usr1_prolog,
+            &::interrupt_usr1_epilog, &::eq_cancel};
+}
+
+struct ServerOptions {
+    std::string config_file;
+    int rate_ms_override = 0;  // 0: use the configured rate
+};
+
+class Server {
+  public:
+    explicit Server(ServerOptions options, ServerHooks hooks);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Reads the configuration and starts every location. Returns 0, or 1 with error() set; a
+    // server that failed to start has no locations.
+    int start();
+    // Runs update cycles until stop() (or SIGINT/SIGTERM when signals were installed).
+    void run();
+    // Runs exactly n update cycles without waiting between them (for tests and tools).
+    void run_cycles(int n);
+    void stop();
+    // Saves the configuration atomically (temporary file, flush, rename, one backup). 0 or 1.
+    int save_config();
+
+    const std::string& error() const;
+    const std::string& facility() const;
+    const std::string& device() const;
+    int rate_ms() const;
+    const std::vector<EqFct*>& locations() const;
+    EqFct* find_location(const std::string& name) const;
+    long cycles() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The whole server program: parses argv (config file, --rate), starts, runs until SIGINT or
+// SIGTERM, saves the configuration. Returns the process exit status.
+int run_server(int argc, char** argv, const ServerHooks& hooks);
+
+}  // namespace velko

@@ -1,0 +1,1 @@
+#include "sr_func.h"
