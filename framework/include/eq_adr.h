@@ -10,11 +10,14 @@ class EqAdr {
   public:
     EqAdr();
 
-    // Parses a text address. Returns 0, or -1 when the text is not an address (the address is
-    // then left empty).
+    // Parses a text address of one to four parts separated by '/'; missing trailing parts are empty
+    // ("FAC/DEV": empty location and property). Returns 0, or -1 when the text is not an address (the
+    // address is then left empty): an empty text, more than four parts, white space or control
+    // characters anywhere.
     int adr(const std::string& text);
     // Sets the four parts; note the argument order: facility, location, device, property.
-    // A null part is stored as "".
+    // A null part is stored as "". Parts are stored as given: one holding '/' or white space gives
+    // a text form that adr rejects.
     void set(const char* facility, const char* location, const char* device, const char* property);
     void set_location(const char* location);
     void set_property(const char* property);

@@ -25,6 +25,9 @@ enum EqErrorCode {
     ERR_INDEX = 111,
 };
 
+// Largest element count of an array value; larger indexes are refused with ERR_INDEX.
+inline constexpr int kMaxElements = 1000000;
+
 // A typed value (scalar, text, record or array) together with an error code and text.
 // Copies are deep. Pointers returned by the getters stay valid until the container changes.
 class EqData {
@@ -47,18 +50,24 @@ class EqData {
     void set(const IFFF& value);
     void set(const TDS& value);  // DATA_A_TDS with the single element value
     // DATA_A_USTR: stores a copy of the record (and its text) as element index, growing the array.
+    // A DATA_USTR value set at index 0 stays DATA_USTR. The record's text is read up to
+    // str_data_len bytes or its first NUL, whichever comes first.
+    // The indexed setters refuse an index outside 0 to kMaxElements - 1 with ERR_INDEX.
     void set(const USTR& value, int index);
     // DATA_A_TDS: stores element index, growing the array.
     void set(const TDS& value, int index);
-    // DATA_A_FLOAT or DATA_SPECTRUM (type_code) from n floats.
+    // DATA_A_FLOAT or DATA_SPECTRUM (type_code) from n floats; n <= 0 gives an empty array, a null
+    // values pointer with n > 0 changes nothing.
     void set_float_array(const float* values, int n, int type_code = DATA_A_FLOAT);
     // Element index of a float array (growing it); the type becomes DATA_A_FLOAT unless it is DATA_SPECTRUM.
     void set(float value, int index);
     void set_bool(bool value);
 
-    // Sets the type and empties the value to that type's zero.
+    // Sets the type and empties the value to that type's zero (no elements for arrays, one empty
+    // record for DATA_USTR).
     void set_type(int type_code);
-    // Parses text into the current type. Returns 0, or -1 with error(ERR_PARSE, ...) set.
+    // Parses text into the current type (the text forms of get_string; see docs/values.md). Returns
+    // 0 (an earlier ERR_PARSE is cleared), or -1 with error(ERR_PARSE, ...) set and the value unchanged.
     int set_from_string(const char* text);
 
     int type() const;
@@ -73,15 +82,16 @@ class EqData {
     char* get_string(char* buf, size_t size) const;
     std::string get_string() const;
 
-    int get_int() const;
+    // Conversions between types are listed in docs/values.md.
+    int get_int() const;  // floats truncate toward zero, clamped to the int range
     float get_float() const;
     float get_float(int index) const;
     const float* get_float_array() const;  // null when the value is not a float array
     bool get_bool() const;
-    IIII get_iiii() const;  // zeros when the value is not an IIII record
-    IFFF get_ifff() const;  // zeros when the value is not an IFFF record
+    IIII get_iiii() const;                                         // zeros when the value is not an IIII record
+    IFFF get_ifff() const;                                         // zeros when the value is not an IFFF record
     int get_ifff(int* i1, float* f1, float* f2, float* f3) const;  // 0, or -1 when no IFFF is held
-    const TDS* get_tds(int index) const;  // null when absent
+    const TDS* get_tds(int index) const;                           // null when absent
     // Element index of a text record array (or the single USTR); null when absent.
     const USTR* get_ustr(int index) const;
     // The members of element index; the text pointer refers to the container's copy. 0, or -1 when absent.
@@ -94,18 +104,22 @@ class EqData {
     };
     void clear_value();
     void fix_ustr_pointers();
+    // Checks an element index for the indexed setters; stores ERR_INDEX and returns false when it is bad.
+    bool index_ok(int index);
+    // Keeps the elements when the type already is one of the two given codes, else empties the value.
+    void keep_or_start(int type_a, int type_b);
 
     int type_ = DATA_NULL;
     int error_ = ERR_NONE;
     std::string error_text_;
-    int int_ = 0;
+    int int_ = 0;  // DATA_INT, and DATA_BOOL as 0 or 1
     float float_ = 0.0f;
     std::string text_;
     IIII iiii_{};
     IFFF ifff_{};
     std::vector<float> floats_;
     std::vector<TDS> tds_;
-    std::vector<UstrItem> ustr_;
+    std::vector<UstrItem> ustr_;  // DATA_USTR (one element) and DATA_A_USTR
 };
 
 }  // namespace velko
