@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -31,14 +32,18 @@ class D_fct {
     // Takes the configured value: find_prop_name() and read_from_conf(record text).
     virtual void read();
     virtual void read_from_conf(const std::string& text);
-    // Writes the value part of the configuration line, ending with a newline.
+    // Writes the value part of the configuration line, ending with a newline. Writing nothing
+    // leaves the property out of a saved configuration.
     virtual void write(std::ostream& out);
     virtual void auto_init();
+    // The description: the name text after the name.
     virtual const char* comment();
     virtual int data_type() const;
     virtual int data_type();
     virtual int daq_type();
+    // Declares this property in c with the type its configured value must have.
     virtual void conf_insert(Config* c, int type_code);
+    // Takes the configured value once the location's configuration c is declared (calls read()).
     virtual void conf_process(Config* c);
     virtual void callback_(int reason);
     virtual unsigned permission() const;
@@ -48,6 +53,7 @@ class D_fct {
     virtual void d_error(int code);
     virtual void d_error(int code, EventId id);
     virtual void set_mode(int mode);
+    // Publishes value to the monitors of this property.
     virtual void send(EqData* value);
 
     // The whole text given at construction.
@@ -57,11 +63,19 @@ class D_fct {
     EqFct* owner() const;
     // This property's configured record in its location's configuration, or null.
     const ConfigRecord* find_prop_name() const;
+    // Serialises calls on this property (remote reads and writes, configuration writes).
+    std::recursive_mutex& call_mutex();
+
+  protected:
+    // Publishes the current value (get_publication_data) when a monitor asked for pushes.
+    void publish();
 
   private:
     std::string name_text_;
     std::string name_;
+    std::string description_;
     EqFct* owner_;
+    std::recursive_mutex call_mux_;
     unsigned permission_ = 0;
     int d_error_ = 0;
     int mode_ = 0;

@@ -16,11 +16,24 @@ enum RingbufferNameType {
     property_and_location = 1,
 };
 
+namespace velko {
+
+// Directory in which archives with a relative file name are kept ("" = the working directory).
+// The server sets it from its configuration.
+void set_archive_directory(const std::string& dir);
+std::string archive_directory();
+
+}  // namespace velko
+
 // An archive: <name>.hist holds the index of booked histories, <name>.data fixed-size records.
-// Both files survive a restart; a crash loses at most records not yet flushed.
+// Both files survive a restart. Every record is written to the file when it is appended; flush()
+// forces the files to disk, so a system crash loses at most the records since the last flush.
+// Safe to use from several threads.
 class ArchiveFile {
   public:
-    // hist_name: path of the index file; data_name: path of the record file; truncate: start empty.
+    // hist_name: path of the index file; data_name: path of the record file (null: hist_name
+    // with ".data" in place of ".hist"); truncate: start empty. Relative paths are taken in
+    // velko::archive_directory(). A failure shows in ok() and error().
     ArchiveFile(const std::string& hist_name, const char* data_name, bool truncate);
     ~ArchiveFile();
     ArchiveFile(const ArchiveFile&) = delete;
@@ -35,6 +48,8 @@ class ArchiveFile {
     std::vector<TDS> read(const std::string& channel) const;
     void flush();
     bool ok() const;
+    // Why the archive is not usable (a sentence naming the file), or "".
+    std::string error() const;
     const std::string& hist_name() const;
     const std::string& data_name() const;
 
@@ -52,13 +67,17 @@ class D_hist : public D_fct {
     void get(EqAdr* adr, EqData* in, EqData* out, EqFct* loc) override;
     void set(EqAdr* adr, EqData* in, EqData* out, EqFct* loc) override;
     int data_type() const override;
-    int data_type() override;
+    using D_fct::data_type;
 
-    // Books this history into archive under the name built from location and ring buffer
-    // settings; later records are appended to the archive as well as to the ring buffer.
+    // Books this history into archive under "LOCATION.PROPERTY" (property_and_location) or
+    // "PROPERTY" (property_only); later records are appended to the archive as well as to the
+    // ring buffer. When the ring buffer is empty it is first filled with the last `size` records
+    // the archive holds for that name (at most its capacity), so a restarted server shows its
+    // recent history. ring (the ring buffer number) selects nothing here: every booked history
+    // has one ring buffer. A null archive is ignored.
     void book_hist(ArchiveFile* archive, const std::string& location, int ring, int size, RingbufferNameType naming);
-    // Appends one record (status and time as given). The second argument, when not null,
-    // receives 0 or the archive's error code.
+    // Appends one record (status and time as given; null is ignored). The second argument, when
+    // not null, receives 0 or the archive's error code (-1).
     void fill_hist(TDS* rec, int* result);
     // The recent records, oldest first.
     std::vector<TDS> records() const;

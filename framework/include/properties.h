@@ -31,7 +31,7 @@ class D_string : public D_fct {
     void read_from_conf(const std::string& text) override;
     void write(std::ostream& out) override;
     int data_type() const override;
-    int data_type() override;
+    using D_fct::data_type;
 
     // The current text; valid until the next change.
     const char* value() const;
@@ -55,13 +55,13 @@ class D_value : public D_fct {
     void read_from_conf(const std::string& text) override;
     void write(std::ostream& out) override;
     int data_type() const override;
-    int data_type() override;
+    using D_fct::data_type;
 
     T value() const;
     time_t stamp() const;
     // Stores v with the current time, publishes it to monitors and appends it to the attached
-    // history. Throws velko::Error "Archiving failed with wrong archiver data type" when the
-    // attached history cannot take the value.
+    // history. Throws velko::Error "Archiving failed with wrong archiver data type", changing
+    // nothing, when the attached history does not report DATA_A_TDS. Safe from any thread.
     void set_value(T v);
     // Appends every later value to hist (not owned; null detaches).
     void attach_hist(D_hist* hist);
@@ -88,7 +88,7 @@ class D_iiii : public D_fct {
     void read_from_conf(const std::string& text) override;
     void write(std::ostream& out) override;
     int data_type() const override;
-    int data_type() override;
+    using D_fct::data_type;
     IIII* value();
     void set_value(IIII* v);  // null is ignored
 
@@ -106,7 +106,7 @@ class D_dig_filter : public D_fct {
     void read_from_conf(const std::string& text) override;
     void write(std::ostream& out) override;
     int data_type() const override;
-    int data_type() override;
+    using D_fct::data_type;
     IFFF* value();
     void set_value(IFFF* v);  // null is ignored
 
@@ -124,7 +124,7 @@ class D_ustr : public D_fct {
     void read_from_conf(const std::string& text) override;
     void write(std::ostream& out) override;
     int data_type() const override;
-    int data_type() override;
+    using D_fct::data_type;
     // The record; its text points at the property's own copy, valid until the next change.
     USTR* value();
     void set_value(USTR* v);  // copies the record and its text; null is ignored

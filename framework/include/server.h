@@ -42,19 +42,26 @@ struct ServerHooks {
 
 // The hooks that the application linked in. Inline so that only programs that call it need them.
 inline ServerHooks application_hooks() {
-    return {&::eq_create,        &::eq_init_prolog,        &::eq_init_epilog,       &::post_init_prolog,
-            &::post_init_epilog, &::refresh_prolog,        &::refresh_epilog,       &::interrupt_usr1_prolog,
-            &::interrupt_usr1_epilog, &::eq_cancel};
+    return {
+        &::eq_create,      &::eq_init_prolog, &::eq_init_epilog,        &::post_init_prolog,      &::post_init_epilog,
+        &::refresh_prolog, &::refresh_epilog, &::interrupt_usr1_prolog, &::interrupt_usr1_epilog, &::eq_cancel};
 }
 
 struct ServerOptions {
     std::string config_file;
-    int rate_ms_override = 0;  // 0: use the configured rate
+    int rate_ms_override = 0;     // 0: use the configured rate
+    long max_cycles = 0;          // run() returns after this many cycles (0: no limit)
+    bool handle_signals = false;  // run() ends on SIGINT/SIGTERM and passes SIGUSR1 to the locations
 };
 
+// One server: its configuration, its locations and its update cycle.
+// Locations are never deleted: engine threads of the application may use them until the process
+// ends. They stay reachable through velko::LocationDirectory.
 class Server {
   public:
+    // Null hooks other than eq_create are skipped.
     explicit Server(ServerOptions options, ServerHooks hooks);
+    // Calls finish() when the server was started and not finished.
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -62,13 +69,20 @@ class Server {
     // Reads the configuration and starts every location. Returns 0, or 1 with error() set; a
     // server that failed to start has no locations.
     int start();
-    // Runs update cycles until stop() (or SIGINT/SIGTERM when signals were installed).
+    // Runs update cycles at the rate until stop() (or SIGINT/SIGTERM with handle_signals, or
+    // max_cycles). Returns at once when the server did not start.
     void run();
     // Runs exactly n update cycles without waiting between them (for tests and tools).
     void run_cycles(int n);
+    // Makes run() return after the current cycle. Safe from any thread.
     void stop();
-    // Saves the configuration atomically (temporary file, flush, rename, one backup). 0 or 1.
+    // Saves the configuration atomically (temporary file, flush, rename, one backup). 0, or 1
+    // with error() set; the previous file is then untouched.
     int save_config();
+    // Ends the server: saves the configuration, calls each location's cancel() and the eq_cancel
+    // hook, and stops serving the locations by address. Returns the result of the save. Only the
+    // first call does anything.
+    int finish();
 
     const std::string& error() const;
     const std::string& facility() const;
@@ -83,8 +97,9 @@ class Server {
     std::unique_ptr<Impl> impl_;
 };
 
-// The whole server program: parses argv (config file, --rate), starts, runs until SIGINT or
-// SIGTERM, saves the configuration. Returns the process exit status.
+// The whole server program: parses argv ([--rate MS] [--cycles N] CONFIG_FILE), starts, runs
+// until SIGINT or SIGTERM (or N cycles), saves the configuration. Returns the process exit status:
+// 0, 1 when the server could not start or save, 2 for a bad command line.
 int run_server(int argc, char** argv, const ServerHooks& hooks);
 
 }  // namespace velko

@@ -1,1 +1,193 @@
-#include "velko.h"
+// velko::EqCall: calls on addresses. Every call first resolves FACILITY/DEVICE among the locations
+// this process serves and calls the location directly; a remote transport is the other branch of
+// that resolution and answers ERR_UNKNOWN_DEVICE until one exists.
+#include "eq_call.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "call_errors.h"
+#include "d_fct.h"
+#include "eq_fct.h"
+#include "locations.h"
+#include "monitor_hub.h"
+
+namespace velko {
+
+namespace {
+
+using detail::address_text;
+
+// The served location of adr, or null with the error answered in out.
+EqFct* resolve_location(const EqAdr* adr, EqData* out) {
+    if (adr == nullptr) {
+        out->error(ERR_BAD_ADDRESS, "No address was given.");
+        return nullptr;
+    }
+    std::string fac = adr->facility();
+    std::string dev = adr->device();
+    if (fac.empty() || dev.empty()) {
+        out->error(ERR_BAD_ADDRESS, "The address \"" + address_text(adr) + "\" names no facility and device.");
+        return nullptr;
+    }
+    if (!LocationDirectory::serves(fac, dev)) {
+        out->error(ERR_UNKNOWN_DEVICE,
+                   "Unknown device \"" + fac + "/" + dev + "\": no server of this process serves it.");
+        return nullptr;
+    }
+    if (adr->location()[0] == '\0') {
+        out->error(ERR_BAD_ADDRESS, "The address \"" + address_text(adr) + "\" names no location.");
+        return nullptr;
+    }
+    EqFct* loc = LocationDirectory::find(fac, dev, adr->location());
+    if (loc == nullptr) {
+        out->error(ERR_UNKNOWN_LOCATION, "Unknown location \"" + fac + "/" + dev + "/" + adr->location() + "\".");
+    }
+    return loc;
+}
+
+// Copies in when it is the output container too, so the call reads the caller's value.
+struct Input {
+    EqData copy;
+    EqData* in;
+    Input(EqData* given, const EqData* out) : in(given) {
+        if (given == nullptr || given == out) {
+            if (given != nullptr) {
+                copy.copy_from(given);
+            }
+            in = &copy;
+        }
+    }
+};
+
+bool wants_callback(EqMonitorCallback cb) {
+    return cb != nullptr && cb != no_monitor_callback();
+}
+
+}  // namespace
+
+struct EqCall::Impl {
+    struct Monitor {
+        D_fct* prop = nullptr;
+        std::shared_ptr<detail::MonitorSub> sub;  // only when the caller gave a callback
+        bool read = true;                         // read since the previous update()
+    };
+    std::map<std::string, Monitor> monitors;
+
+    void drop(Monitor& m) {
+        if (m.sub) {
+            detail::MonitorHub::instance().unsubscribe(m.prop, m.sub);
+        }
+    }
+};
+
+EqCall::EqCall() : impl_(new Impl) {}
+
+EqCall::~EqCall() {
+    for (auto& entry : impl_->monitors) {
+        impl_->drop(entry.second);
+    }
+    delete impl_;
+}
+
+int EqCall::get(EqAdr* adr, EqData* in, EqData* out) {
+    if (out == nullptr) {
+        return ERR_BAD_ADDRESS;
+    }
+    Input input(in, out);
+    out->init();
+    if (EqFct* loc = resolve_location(adr, out)) {
+        loc->get(adr, input.in, out);
+    }
+    return out->error();
+}
+
+int EqCall::set(EqAdr* adr, EqData* in, EqData* out) {
+    if (out == nullptr) {
+        return ERR_BAD_ADDRESS;
+    }
+    Input input(in, out);
+    out->init();
+    if (EqFct* loc = resolve_location(adr, out)) {
+        loc->set(adr, input.in, out);
+    }
+    return out->error();
+}
+
+int EqCall::names(EqAdr* adr, EqData* out) {
+    if (out == nullptr) {
+        return ERR_BAD_ADDRESS;
+    }
+    out->init();
+    if (adr != nullptr && std::string(adr->location()) == "*") {
+        if (!LocationDirectory::serves(adr->facility(), adr->device())) {
+            resolve_location(adr, out);  // answers the missing parts or the unknown device
+            return out->error();
+        }
+        out->set_type(DATA_A_USTR);
+        std::vector<EqFct*> locs = LocationDirectory::locations(adr->facility(), adr->device());
+        for (size_t i = 0; i < locs.size(); ++i) {
+            std::string name = locs[i]->name();
+            USTR rec{};
+            rec.i1_data = locs[i]->fct_code();
+            rec.str_data.str_data_len = static_cast<int>(name.size());
+            rec.str_data.str_data_val = name.data();
+            out->set(rec, static_cast<int>(i));
+        }
+        return out->error();
+    }
+    if (EqFct* loc = resolve_location(adr, out)) {
+        loc->names(adr, out);
+    }
+    return out->error();
+}
+
+int EqCall::get_monitor(EqAdr* adr, EqData* in, EqData* out, int, float, EqMonitorCallback cb, void* user) {
+    if (out == nullptr) {
+        return ERR_BAD_ADDRESS;
+    }
+    std::string key = address_text(adr);
+    auto it = impl_->monitors.find(key);
+    if (it != impl_->monitors.end()) {
+        // Served in this process: the latest value is the property's current one.
+        it->second.read = true;
+        return get(adr, in, out);
+    }
+    out->init();
+    EqFct* loc = resolve_location(adr, out);
+    if (loc == nullptr) {
+        return out->error();
+    }
+    D_fct* prop = loc->find_property(adr->property());
+    if (prop == nullptr) {
+        detail::answer_unknown_property(adr, out);
+        return out->error();
+    }
+    Impl::Monitor m;
+    m.prop = prop;
+    if (wants_callback(cb)) {
+        m.sub = std::make_shared<detail::MonitorSub>();
+        m.sub->cb = cb;
+        m.sub->user = user;
+        detail::MonitorHub::instance().subscribe(prop, m.sub);
+    }
+    impl_->monitors.emplace(key, m);
+    out->error(ERR_MONITOR_PENDING, "The monitor of \"" + key + "\" is not yet established.");
+    return out->error();
+}
+
+int EqCall::update(int) {
+    for (auto it = impl_->monitors.begin(); it != impl_->monitors.end();) {
+        if (!it->second.read) {
+            impl_->drop(it->second);
+            it = impl_->monitors.erase(it);
+        } else {
+            it->second.read = false;
+            ++it;
+        }
+    }
+    return 0;
+}
+
+}  // namespace velko

@@ -1,1 +1,484 @@
-#include "velko.h"
+// velko::Server: reads the configuration, creates and starts the locations through the
+// application's hooks, runs the update cycle and saves the configuration at the end.
+#include "server.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+
+#include "atomic_file.h"
+#include "config.h"
+#include "d_fct.h"
+#include "eq_fct.h"
+#include "history.h"
+#include "locations.h"
+
+std::string gbl_fct_name;
+int ring_buffer = 0;
+
+namespace velko {
+
+namespace {
+
+// Signal state shared with the handler: lock-free atomics and write(2) only.
+std::atomic<int> g_wake_fd{-1};
+std::atomic<int> g_stop_signal{0};
+std::atomic<int> g_usr1_count{0};
+
+extern "C" void on_signal(int sig) {
+    if (sig == SIGUSR1) {
+        g_usr1_count.fetch_add(1);
+    } else {
+        g_stop_signal.store(sig);
+    }
+    int fd = g_wake_fd.load();
+    if (fd >= 0) {
+        uint64_t one = 1;
+        ssize_t rc = ::write(fd, &one, sizeof one);
+        (void)rc;  // a full counter already wakes the loop
+    }
+}
+
+// Installs the handlers of SIGINT, SIGTERM and SIGUSR1 for the life of one run().
+class SignalScope {
+  public:
+    SignalScope(bool active, int wake_fd) : active_(active) {
+        if (!active_) {
+            return;
+        }
+        g_stop_signal.store(0);
+        g_usr1_count.store(0);
+        g_wake_fd.store(wake_fd);
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (size_t i = 0; i < kCount; ++i) {
+            sigaction(kSignals[i], &sa, &old_[i]);
+        }
+    }
+    ~SignalScope() {
+        if (!active_) {
+            return;
+        }
+        for (size_t i = 0; i < kCount; ++i) {
+            sigaction(kSignals[i], &old_[i], nullptr);
+        }
+        g_wake_fd.store(-1);
+    }
+    SignalScope(const SignalScope&) = delete;
+    SignalScope& operator=(const SignalScope&) = delete;
+
+  private:
+    static constexpr size_t kCount = 3;
+    static constexpr int kSignals[kCount] = {SIGINT, SIGTERM, SIGUSR1};
+    bool active_;
+    struct sigaction old_[kCount] {};
+};
+
+std::string dir_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Relative paths in the configuration are taken from the configuration file's directory.
+std::string beside_config(const std::string& config_file, const std::string& path) {
+    std::string dir = dir_of(config_file);
+    if (path.empty() || path[0] == '/' || dir.empty()) {
+        return path;
+    }
+    return dir + "/" + path;
+}
+
+std::string path_text(const std::string& path) {
+    return path.find_first_of(" \t\"\\") == std::string::npos ? path : quote_text(path);
+}
+
+std::string at(const std::string& file, int line) {
+    return file + ":" + std::to_string(line) + ": ";
+}
+
+}  // namespace
+
+struct Server::Impl {
+    ServerOptions options;
+    ServerHooks hooks;
+    ServerConfig config;
+    std::string error;
+    std::vector<EqFct*> locations;  // in the order of the configuration file
+    int rate_ms = 0;
+    std::atomic<long> cycles{0};
+    std::atomic<bool> stop{false};
+    bool started = false;
+    bool finished = false;
+    int wake_fd = -1;
+    std::mutex save_mux;
+
+    void call(void (*hook)()) {
+        if (hook != nullptr) {
+            hook();
+        }
+    }
+
+    void call(void (*hook)(int), int sig) {
+        if (hook != nullptr) {
+            hook(sig);
+        }
+    }
+
+    EqFct* create(const LocationConfig& lc) {
+        gbl_fct_name = lc.kind;
+        EqFct* loc = nullptr;
+        try {
+            loc = hooks.eq_create(lc.eq_code, nullptr);
+        } catch (const std::exception& e) {
+            error = at(config.file, lc.line) + "creating location " + lc.name + " failed: " + e.what() + ".";
+        }
+        gbl_fct_name.clear();
+        if (loc == nullptr) {
+            if (error.empty()) {
+                error = at(config.file, lc.line) + "the application created no location for equipment code " +
+                        std::to_string(lc.eq_code) + " (location " + lc.name + ", kind \"" + lc.kind + "\").";
+            }
+            return nullptr;
+        }
+        loc->set_name(lc.name);
+        loc->set_eq_code(lc.eq_code);
+        return loc;
+    }
+
+    // Every configured line must name a property with a value of its declared type; then every
+    // property of the location takes its value.
+    bool configure(EqFct* loc, const LocationConfig& lc) {
+        for (const ConfigRecord& rec : lc.records) {
+            if (loc->find_property(rec.name) == nullptr) {
+                error = at(rec.file, rec.line) + "location " + lc.name + " has no property " + rec.name + ".";
+                return false;
+            }
+        }
+        std::vector<D_fct*> props;
+        {
+            std::lock_guard<std::recursive_mutex> lock(loc->call_mutex());
+            props = loc->properties();
+        }
+        Config declared;
+        for (D_fct* prop : props) {
+            prop->conf(&declared);
+        }
+        for (const ConfigRecord& rec : lc.records) {
+            const Config::Entry* entry = declared.find(rec.name);
+            std::string why = entry == nullptr ? "" : check_config_value(entry->type_code, rec.text);
+            if (!why.empty()) {
+                error = at(rec.file, rec.line) + "property " + rec.name + " of location " + lc.name + ": " + why + ".";
+                return false;
+            }
+        }
+        loc->set_config_records(lc.records);
+        try {
+            for (D_fct* prop : props) {
+                prop->conf_process(&declared);
+            }
+        } catch (const std::exception& e) {
+            error = at(config.file, lc.line) + "location " + lc.name +
+                    " could not take its configuration: " + e.what() + ".";
+            return false;
+        }
+        return true;
+    }
+
+    // Roots (code 100) first, so the locations that refer to them find them registered.
+    void start_locations() {
+        call(hooks.eq_init_prolog);
+        std::vector<EqFct*> order = locations;
+        std::stable_partition(order.begin(), order.end(), [](EqFct* loc) { return loc->fct_code() == 100; });
+        for (EqFct* loc : order) {
+            loc->init();
+            loc->complete();
+        }
+        call(hooks.eq_init_epilog);
+        call(hooks.post_init_prolog);
+        for (EqFct* loc : locations) {
+            loc->post_init();
+        }
+        call(hooks.post_init_epilog);
+    }
+
+    void cycle() {
+        call(hooks.refresh_prolog);
+        for (EqFct* loc : locations) {
+            try {
+                loc->update();
+            } catch (const std::exception& e) {
+                std::cerr << "Location " << loc->name() << ": update failed: " << e.what() << "\n";
+            }
+        }
+        call(hooks.refresh_epilog);
+        cycles.fetch_add(1);
+    }
+
+    void user_signal() {
+        call(hooks.interrupt_usr1_prolog, SIGUSR1);
+        for (EqFct* loc : locations) {
+            loc->interrupt_usr1(SIGUSR1);
+        }
+        call(hooks.interrupt_usr1_epilog, SIGUSR1);
+    }
+
+    // Sleeps until deadline, stop() or a signal; handles pending user signals.
+    void wait_until(std::chrono::steady_clock::time_point deadline) {
+        using namespace std::chrono;
+        while (!stop.load()) {
+            if (options.handle_signals) {
+                if (g_stop_signal.load() != 0) {
+                    stop.store(true);
+                    return;
+                }
+                for (int n = g_usr1_count.exchange(0); n > 0; --n) {
+                    user_signal();
+                }
+            }
+            auto now = steady_clock::now();
+            if (now >= deadline) {
+                return;
+            }
+            auto ms = duration_cast<milliseconds>(deadline - now).count() + 1;
+            struct pollfd pfd {
+                wake_fd, POLLIN, 0
+            };
+            if (::poll(&pfd, 1, static_cast<int>(std::min<long long>(ms, 60000))) > 0) {
+                uint64_t count = 0;
+                ssize_t rc = ::read(wake_fd, &count, sizeof count);
+                (void)rc;  // only draining the wake-up counter
+            }
+        }
+    }
+
+    std::string format_config() const {
+        std::ostringstream out;
+        for (const std::string& c : config.comments) {
+            out << c << "\n";
+        }
+        out << "facility " << config.facility << "\n";
+        out << "device " << config.device << "\n";
+        out << "rate " << config.rate_ms << "\n";
+        out << "port " << config.port << "\n";
+        if (!config.directory.empty()) {
+            out << "directory " << path_text(config.directory) << "\n";
+        }
+        if (!config.archive_dir.empty()) {
+            out << "archive " << path_text(config.archive_dir) << "\n";
+        }
+        for (size_t i = 0; i < config.locations.size(); ++i) {
+            const LocationConfig& lc = config.locations[i];
+            out << "\n";
+            for (const std::string& c : lc.comments) {
+                out << c << "\n";
+            }
+            out << "location " << lc.name << " " << lc.eq_code << " " << (lc.kind.empty() ? "\"\"" : lc.kind) << " {\n";
+            locations[i]->write(out);
+            for (const std::string& c : lc.trailing_comments) {
+                out << c << "\n";
+            }
+            out << "}\n";
+        }
+        for (const std::string& c : config.trailing_comments) {
+            out << c << "\n";
+        }
+        return out.str();
+    }
+};
+
+Server::Server(ServerOptions options, ServerHooks hooks) : impl_(std::make_unique<Impl>()) {
+    impl_->options = std::move(options);
+    impl_->hooks = hooks;
+    impl_->wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+Server::~Server() {
+    finish();
+    if (impl_->wake_fd >= 0) {
+        ::close(impl_->wake_fd);
+    }
+}
+
+int Server::start() {
+    Impl& s = *impl_;
+    if (s.started || s.finished) {
+        s.error = "The server " + s.options.config_file + " was started already.";
+        return 1;
+    }
+    s.error.clear();
+    if (s.wake_fd < 0) {
+        s.error = "The server cannot start: no event descriptor for its update loop is available.";
+        return 1;
+    }
+    if (s.hooks.eq_create == nullptr) {
+        s.error = "The server cannot start: the application gave no eq_create hook.";
+        return 1;
+    }
+    if (read_config_file(s.options.config_file, &s.config, &s.error) != 0) {
+        return 1;
+    }
+    if (LocationDirectory::serves(s.config.facility, s.config.device)) {
+        s.error = s.config.file + ": the device " + s.config.facility + "/" + s.config.device +
+                  " is already served by this process.";
+        return 1;
+    }
+    s.rate_ms = s.options.rate_ms_override > 0 ? s.options.rate_ms_override : s.config.rate_ms;
+    set_archive_directory(beside_config(s.config.file, s.config.archive_dir.empty() ? "." : s.config.archive_dir));
+
+    std::vector<EqFct*> created;
+    bool ok = true;
+    for (const LocationConfig& lc : s.config.locations) {
+        EqFct* loc = s.create(lc);
+        if (loc == nullptr) {
+            ok = false;
+            break;
+        }
+        created.push_back(loc);
+        if (!s.configure(loc, lc)) {
+            ok = false;
+            break;
+        }
+    }
+    for (EqFct* loc : created) {
+        if (ok && LocationDirectory::add(s.config.facility, s.config.device, loc) != 0) {
+            s.error = s.config.file + ": location " + loc->name() + " cannot be served.";
+            ok = false;
+        }
+    }
+    if (!ok) {
+        // Locations are never deleted (the application may hold on to them); they stay reachable.
+        LocationDirectory::retire(s.config.facility, s.config.device);
+        for (EqFct* loc : created) {
+            LocationDirectory::keep(loc);
+        }
+        s.config = ServerConfig();
+        return 1;
+    }
+    s.locations = created;
+    s.start_locations();
+    s.started = true;
+    return 0;
+}
+
+void Server::run() {
+    Impl& s = *impl_;
+    if (!s.started || s.finished) {
+        return;
+    }
+    SignalScope signals(s.options.handle_signals, s.wake_fd);
+    const auto period = std::chrono::milliseconds(s.rate_ms);
+    auto next = std::chrono::steady_clock::now();
+    long first = s.cycles.load();
+    while (!s.stop.load()) {
+        s.cycle();
+        if (s.options.max_cycles > 0 && s.cycles.load() - first >= s.options.max_cycles) {
+            break;
+        }
+        // A late cycle is not made up for by a burst of cycles.
+        next = std::max(next + period, std::chrono::steady_clock::now());
+        s.wait_until(next);
+    }
+    s.stop.store(false);
+}
+
+void Server::run_cycles(int n) {
+    if (!impl_->started || impl_->finished) {
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        impl_->cycle();
+    }
+}
+
+void Server::stop() {
+    impl_->stop.store(true);
+    if (impl_->wake_fd >= 0) {
+        uint64_t one = 1;
+        ssize_t rc = ::write(impl_->wake_fd, &one, sizeof one);
+        (void)rc;  // a full counter already wakes the loop
+    }
+}
+
+int Server::save_config() {
+    Impl& s = *impl_;
+    std::lock_guard<std::mutex> lock(s.save_mux);
+    if (!s.started) {
+        s.error = "The configuration " + s.options.config_file + " cannot be saved: the server has not started.";
+        return 1;
+    }
+    std::string text = s.format_config();
+    // Never replace a good file with one the server could not start from.
+    ServerConfig check;
+    std::string why;
+    if (parse_config_text(text, s.config.file, &check, &why) != 0) {
+        s.error =
+            "The configuration " + s.config.file + " was not saved: the new text would not read back (" + why + ")";
+        return 1;
+    }
+    if (write_file_atomically(s.config.file, text, true, &why) != 0) {
+        s.error = why;
+        return 1;
+    }
+    return 0;
+}
+
+int Server::finish() {
+    Impl& s = *impl_;
+    if (!s.started || s.finished) {
+        return 0;
+    }
+    int rc = save_config();
+    s.finished = true;
+    for (EqFct* loc : s.locations) {
+        loc->cancel();
+    }
+    s.call(s.hooks.eq_cancel);
+    LocationDirectory::retire(s.config.facility, s.config.device);
+    return rc;
+}
+
+const std::string& Server::error() const {
+    return impl_->error;
+}
+
+const std::string& Server::facility() const {
+    return impl_->config.facility;
+}
+
+const std::string& Server::device() const {
+    return impl_->config.device;
+}
+
+int Server::rate_ms() const {
+    return impl_->rate_ms;
+}
+
+const std::vector<EqFct*>& Server::locations() const {
+    return impl_->locations;
+}
+
+EqFct* Server::find_location(const std::string& name) const {
+    for (EqFct* loc : impl_->locations) {
+        if (loc->name() == name) {
+            return loc;
+        }
+    }
+    return nullptr;
+}
+
+long Server::cycles() const {
+    return impl_->cycles.load();
+}
+
+}  // namespace velko

@@ -1,0 +1,189 @@
+// The configuration file reader: settings, location blocks, records, comments and every fault
+// reported with file and line.
+#include <gtest/gtest.h>
+
+#include "config.h"
+#include "velko_test.h"
+#include "velko_types.h"
+
+using testsupport::TempDir;
+
+namespace {
+
+ServerConfig parse_ok(const std::string& text) {
+    ServerConfig cfg;
+    std::string error;
+    EXPECT_EQ(velko::parse_config_text(text, "srv.conf", &cfg, &error), 0) << error;
+    return cfg;
+}
+
+std::string parse_error(const std::string& text) {
+    ServerConfig cfg;
+    std::string error;
+    EXPECT_EQ(velko::parse_config_text(text, "srv.conf", &cfg, &error), 1);
+    EXPECT_TRUE(cfg.locations.empty());
+    return error;
+}
+
+}  // namespace
+
+TEST(ConfigFile, ReadsSettingsLocationsAndPropertyLines) {
+    ServerConfig cfg = parse_ok(
+        "# demo server\n"
+        "facility FAC\n"
+        "device DEV\n"
+        "rate 250\n"
+        "port 8080\n"
+        "directory \"/tmp/my dir/velko.dir\"\n"
+        "archive arch\n"
+        "\n"
+        "location ROOT 100 demo_root {\n"
+        "  FSM \"demo\"\n"
+        "  # the description\n"
+        "  DESCR   A demonstration machine  \n"
+        "  FLOW_1 \t0 0.5 2 1000 \"IDLE : waiting\"\n"
+        "}\n"
+        "location SUB 101 \"\" {\n"
+        "}\n");
+    EXPECT_EQ(cfg.facility, "FAC");
+    EXPECT_EQ(cfg.device, "DEV");
+    EXPECT_EQ(cfg.rate_ms, 250);
+    EXPECT_EQ(cfg.port, 8080);
+    EXPECT_EQ(cfg.directory, "/tmp/my dir/velko.dir");
+    EXPECT_EQ(cfg.archive_dir, "arch");
+    ASSERT_EQ(cfg.comments.size(), 1u);
+    ASSERT_EQ(cfg.locations.size(), 2u);
+
+    const LocationConfig& root = cfg.locations[0];
+    EXPECT_EQ(root.name, "ROOT");
+    EXPECT_EQ(root.eq_code, 100);
+    EXPECT_EQ(root.kind, "demo_root");
+    EXPECT_EQ(root.line, 9);
+    ASSERT_EQ(root.records.size(), 3u);
+    EXPECT_EQ(root.records[0].name, "FSM");
+    EXPECT_EQ(root.records[0].text, "\"demo\"");
+    EXPECT_FALSE(root.records[0].has_record);
+    EXPECT_EQ(root.records[1].text, "A demonstration machine");
+    EXPECT_EQ(root.records[1].line, 12);
+    EXPECT_EQ(root.records[1].file, "srv.conf");
+    ASSERT_EQ(root.records[1].comments.size(), 1u);
+    EXPECT_EQ(root.records[1].comments[0], "# the description");
+
+    const ConfigRecord& flow = root.records[2];
+    EXPECT_TRUE(flow.has_record);
+    EXPECT_EQ(flow.i1_data, 0);
+    EXPECT_FLOAT_EQ(flow.f1_data, 0.5f);
+    EXPECT_FLOAT_EQ(flow.f2_data, 2.0f);
+    EXPECT_EQ(flow.tm, 1000);
+    EXPECT_EQ(flow.str, "IDLE : waiting");
+
+    EXPECT_EQ(cfg.locations[1].kind, "");
+    EXPECT_TRUE(cfg.locations[1].records.empty());
+}
+
+TEST(ConfigFile, DefaultsAndLineEndings) {
+    ServerConfig cfg = parse_ok("facility F\r\ndevice D\r\nlocation L 1 k {\r\nX 5\r\n}\r\n");
+    EXPECT_EQ(cfg.rate_ms, 1000);
+    EXPECT_EQ(cfg.port, 0);
+    EXPECT_TRUE(cfg.directory.empty());
+    ASSERT_EQ(cfg.locations.size(), 1u);
+    EXPECT_EQ(cfg.locations[0].records[0].text, "5");
+}
+
+TEST(ConfigFile, FaultsNameFileAndLine) {
+    const std::string head = "facility F\ndevice D\n";
+    EXPECT_EQ(parse_error(head + "colour blue\n"),
+              "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, directory, archive "
+              "or location.");
+    EXPECT_NE(parse_error(head + "rate 0\n").find("srv.conf:3: the rate"), std::string::npos);
+    EXPECT_NE(parse_error(head + "rate fast\n").find("srv.conf:3:"), std::string::npos);
+    EXPECT_NE(parse_error(head + "port 70000\n").find("srv.conf:3: the port"), std::string::npos);
+    EXPECT_NE(parse_error(head + "location L 1 kind\n").find("srv.conf:3: a location block must start"),
+              std::string::npos);
+    EXPECT_NE(parse_error(head + "location L x kind {\n}\n").find("equipment code of location L"), std::string::npos);
+    EXPECT_NE(parse_error(head + "location A/B 1 k {\n}\n").find("srv.conf:3:"), std::string::npos);
+    EXPECT_NE(parse_error(head + "location * 1 k {\n}\n").find("srv.conf:3:"), std::string::npos);
+    EXPECT_EQ(parse_error(head + "location L 1 k {\nX 1\n"),
+              "srv.conf:3: the block of location L is not closed with a line \"}\".");
+    EXPECT_EQ(parse_error(head + "location L 1 k {\n}\nlocation L 2 k {\n}\n"),
+              "srv.conf:5: location L is configured twice (first at line 3).");
+    EXPECT_EQ(parse_error(head + "location L 1 k {\nX 1\nX 2\n}\n"),
+              "srv.conf:5: property X of location L is configured twice (first at line 4).");
+    EXPECT_NE(parse_error("facility F\nfacility G\ndevice D\n").find("srv.conf:2: \"facility\" is set twice"),
+              std::string::npos);
+    EXPECT_EQ(parse_error("device D\n"), "srv.conf: the facility is not set (add a line \"facility NAME\").");
+    EXPECT_EQ(parse_error("facility F\n"), "srv.conf: the device is not set (add a line \"device NAME\").");
+    EXPECT_NE(parse_error("facility F/G\ndevice D\n").find("srv.conf:1:"), std::string::npos);
+}
+
+TEST(ConfigFile, CommentsStayWithTheLinesTheyPrecede) {
+    ServerConfig cfg =
+        parse_ok("# top\nfacility F\ndevice D\n# about L\nlocation L 1 k {\n# about X\nX 1\n# end of L\n}\n# tail\n");
+    EXPECT_EQ(cfg.comments, std::vector<std::string>{"# top"});
+    ASSERT_EQ(cfg.locations.size(), 1u);
+    EXPECT_EQ(cfg.locations[0].comments, std::vector<std::string>{"# about L"});
+    EXPECT_EQ(cfg.locations[0].records[0].comments, std::vector<std::string>{"# about X"});
+    EXPECT_EQ(cfg.locations[0].trailing_comments, std::vector<std::string>{"# end of L"});
+    EXPECT_EQ(cfg.trailing_comments, std::vector<std::string>{"# tail"});
+}
+
+TEST(ConfigFile, MissingFileAndDirectoryAreNamed) {
+    TempDir dir;
+    ServerConfig cfg;
+    std::string error;
+    EXPECT_EQ(velko::read_config_file(dir.file("none.conf"), &cfg, &error), 1);
+    EXPECT_EQ(error, "Cannot read the configuration file " + dir.file("none.conf") + ": No such file or directory.");
+    EXPECT_EQ(velko::read_config_file(dir.path(), &cfg, &error), 1);
+    EXPECT_EQ(error, "Cannot read the configuration file " + dir.path() + ": it is a directory.");
+
+    testsupport::write_file(dir.file("ok.conf"), "facility F\ndevice D\nlocation L 1 k {\n}\n");
+    EXPECT_EQ(velko::read_config_file(dir.file("ok.conf"), &cfg, &error), 0) << error;
+    EXPECT_EQ(cfg.file, dir.file("ok.conf"));
+    EXPECT_EQ(cfg.locations.size(), 1u);
+}
+
+TEST(ConfigRecordForm, AcceptsOnlyFourNumbersAndAQuotedText) {
+    ConfigRecord rec;
+    rec.text = "3 1.5 -2 99 \"a \"quoted\" text\"";
+    velko::parse_config_record(&rec);
+    EXPECT_TRUE(rec.has_record);
+    EXPECT_EQ(rec.i1_data, 3);
+    EXPECT_EQ(rec.tm, 99);
+    EXPECT_EQ(rec.str, "a \"quoted\" text");
+
+    for (const char* bad : {"3 1.5 -2 \"x\"", "3 1.5 -2 99 x", "3 1.5 -2 99 \"x\" y", "a 1 2 3 \"x\"", "\"x\"", ""}) {
+        ConfigRecord r;
+        r.text = bad;
+        r.has_record = true;
+        velko::parse_config_record(&r);
+        EXPECT_FALSE(r.has_record) << bad;
+    }
+}
+
+TEST(ConfigValues, ChecksByDeclaredType) {
+    EXPECT_EQ(velko::check_config_value(DATA_INT, "-12"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_INT, "12.5"), "\"12.5\" is not an integer");
+    EXPECT_EQ(velko::check_config_value(DATA_INT, "99999999999"), "\"99999999999\" is not an integer");
+    EXPECT_EQ(velko::check_config_value(DATA_FLOAT, "1e3"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_FLOAT, "one"), "\"one\" is not a number");
+    EXPECT_EQ(velko::check_config_value(DATA_IIII, "1 2 3 4"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_IIII, "1 2 3"), "\"1 2 3\" is not four integers");
+    EXPECT_EQ(velko::check_config_value(DATA_IFFF, "1 2.5 3 4"), "");
+    EXPECT_NE(velko::check_config_value(DATA_IFFF, "1.5 2 3 4"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_BOOL, "true"), "");
+    EXPECT_NE(velko::check_config_value(DATA_BOOL, "yes"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_STRING, "bare words"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_STRING, "\"open"), "\"\"open\" has no closing quote");
+    EXPECT_EQ(velko::check_config_value(DATA_A_USTR, "anything at all"), "");
+}
+
+TEST(ConfigValues, QuotingRoundTrips) {
+    for (const std::string& t : {std::string(""), std::string("plain"), std::string("with \"quotes\" and \\"),
+                                 std::string("two\nlines\tand tab"), std::string("ends with \\")}) {
+        std::string q = velko::quote_text(t);
+        EXPECT_EQ(q.find('\n'), std::string::npos);
+        EXPECT_EQ(velko::unquote_text(q), t) << q;
+    }
+    EXPECT_EQ(velko::unquote_text("bare \\n text"), "bare \\n text");
+    EXPECT_EQ(velko::unquote_text("\"unknown \\q escape\""), "unknown \\q escape");
+}
