@@ -437,6 +437,10 @@ class D_flow : public D_fsmstr {
     USTR* get_val(int flag);
 
   private:
+    // Copies the error text of the flow's active state into buf (cut to size - 1); returns its
+    // full length.
+    size_t copy_active_error(char* buf, size_t size);
+
     FSMsuperstate* state;
     int flow_id;
 };
@@ -474,9 +478,13 @@ class EqFSMlocation : public EqFct {
     std::vector<D_fct*> velko_data;
     std::vector<D_fct*> velko_address;
 
+    // Number of mutexes in prop_mux: properties appended after bind() have none.
+    size_t prop_mux_size() const { return prop_mux_count; }
+
   private:
     size_t prop_mux_count;  // how many mutexes bind() created
-    void start_interrupt_pass(int line);
+    // Starts one pass of queue 0 (events), 1 (interrupt line 1) or 2 (line 2) once the machine is ready.
+    void start_pass(int queue);
 };
 
 extern "C" {

@@ -1,1 +1,370 @@
+// The basic state: actions, guarded transitions, event handlers, error text, lifecycle and dispatch.
+#include <cstring>
+
 #include "fsm.h"
+#include "fsm_sync.h"
+
+namespace {
+
+// A null text is stored as the empty string rather than dereferenced.
+inline void assign_text(std::string& field, const char* text) {
+    if (text) {
+        field.assign(text);
+    } else {
+        field.clear();
+    }
+}
+
+// Runs an action slot when it is set.
+inline void run_action(FSMstate::action_fn fn, FSMstate* sp) {
+    if (fn) {
+        fn(sp);
+    }
+}
+
+}  // namespace
+
+// ---- transitions ----
+
+FSMstate::branch::branch() : condition(nullptr), taction(nullptr), flag(0) {}
+
+FSMstate::branch::~branch() = default;
+
+char* FSMstate::branch::get_name() {
+    return event_name.data();
+}
+
+void FSMstate::branch::define_action(const char* en, const char* ns, int (*cond_eval)(FSMstate*),
+                                     void (*trans_action)(FSMstate*), const char* sg_name, const char* sg_state) {
+    // A transition without an event name keeps its empty contents: it fires only on an unnamed event.
+    if (!en) {
+        return;
+    }
+    event_name = en;
+    assign_text(next_state, ns);
+    condition = cond_eval;
+    taction = trans_action;
+    if (sg_name) {
+        event.set_event(sg_name, sg_state);
+        flag = 1;
+    }
+}
+
+int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
+    if (event_name != ep->get_name() && event_name != "*") {
+        return 0;
+    }
+    if (condition && condition(sp) == 0) {
+        return 0;
+    }
+    if (taction) {
+        taction(sp);
+    }
+    ep->set_next(next_state.c_str());
+    // A state without a root has nowhere to post: the signal event is dropped.
+    if (flag == 1 && sp->get_root()) {
+        sp->get_root()->post_event(&event);
+    }
+    return 1;
+}
+
+// ---- construction ----
+
+FSMstate::FSMstate(int st_type)
+    : type(st_type),
+      status(PASSIVE),
+      root(nullptr),
+      parent(nullptr),
+      private_data(nullptr),
+      reset(nullptr),
+      poll(nullptr),
+      enter(nullptr),
+      during(nullptr),
+      leave(nullptr),
+      usr_irq1(nullptr),
+      usr_irq2(nullptr) {
+    fsm_mutex_init(&mux);
+}
+
+FSMstate::FSMstate(const char* st_name, const char* st_descr, int st_type) : FSMstate(st_type) {
+    assign_text(name, st_name);
+    if (st_descr) {
+        description = st_descr;
+    }
+}
+
+FSMstate::~FSMstate() {
+    status = PASSIVE;
+    delete[] static_cast<char*>(private_data);
+    private_data = nullptr;
+    for (local_data* ld : data) {
+        pthread_mutex_destroy(&ld->mux);
+        delete ld;
+    }
+    data.clear();
+    for (branch* br : transition) {
+        delete br;
+    }
+    transition.clear();
+    for (event_handler* eh : handler) {
+        delete eh;
+    }
+    handler.clear();
+    pthread_mutex_destroy(&mux);
+}
+
+// ---- accessors ----
+
+int FSMstate::is_active() {
+    return status == ACTIVE ? 1 : 0;
+}
+
+int FSMstate::get_type() {
+    return type;
+}
+
+const char* FSMstate::get_name() {
+    return name.c_str();
+}
+
+const char* FSMstate::get_descr() {
+    return description.c_str();
+}
+
+const char* FSMstate::get_event_name() {
+    return event_name.c_str();
+}
+
+const char* FSMstate::get_error() {
+    return error.c_str();
+}
+
+FSMstate* FSMstate::get_parent() {
+    return parent;
+}
+
+FSMstate* FSMstate::get_root() {
+    return root;
+}
+
+void* FSMstate::get_private() {
+    return private_data;
+}
+
+// A later call releases the block of the earlier one; a negative size counts as 0.
+void* FSMstate::set_private(int size) {
+    delete[] static_cast<char*>(private_data);
+    private_data = size > 0 ? new char[size] : nullptr;
+    return private_data;
+}
+
+void FSMstate::set_name(const char* namep) {
+    assign_text(name, namep);
+}
+
+void FSMstate::set_descr(const char* descrp) {
+    assign_text(description, descrp);
+}
+
+void FSMstate::set_event_name(const char* namep) {
+    if (namep && std::strcmp(namep, "timer") == 0) {
+        event_name.clear();
+    } else {
+        assign_text(event_name, namep);
+    }
+}
+
+void FSMstate::set_error(const char* error_txt) {
+    if (error.empty() && error_txt) {
+        error = error_txt;
+    }
+}
+
+void FSMstate::set_parent(FSMstate* prptr) {
+    parent = prptr;
+}
+
+void FSMstate::clear_error() {
+    error.clear();
+}
+
+// ---- building ----
+
+void FSMstate::add_action(const char* ev_name, int (*hdl)(FSMstate*)) {
+    if (!ev_name) {
+        return;
+    }
+    // clang-format off
+    struct slot { const char* name; action_fn FSMstate::*field; };
+    static const slot slots[] = {
+        {"init",       &FSMstate::reset},
+        {"poll",       &FSMstate::poll},
+        {"enter",      &FSMstate::enter},
+        {"during",     &FSMstate::during},
+        {"exit",       &FSMstate::leave},
+        {"interrupt1", &FSMstate::usr_irq1},
+        {"interrupt2", &FSMstate::usr_irq2},
+    };
+    // clang-format on
+    for (const slot& s : slots) {
+        if (std::strcmp(ev_name, s.name) == 0) {
+            this->*(s.field) = hdl;
+            return;
+        }
+    }
+    // A handler without a function would crash when its event arrives: it is not registered.
+    if (!hdl) {
+        return;
+    }
+    for (event_handler* eh : handler) {
+        if (eh->name == ev_name) {
+            return;
+        }
+    }
+    event_handler* eh = new event_handler;
+    eh->name = ev_name;
+    eh->proc = hdl;
+    handler.push_back(eh);
+}
+
+void FSMstate::add_transition(const char* en, int (*ceval)(FSMstate*), void (*tact)(FSMstate*), const char* sgn,
+                              const char* sgst, const char* ns) {
+    branch* br = new branch;
+    br->define_action(en, ns, ceval, tact, sgn, sgst);
+    transition.push_back(br);
+}
+
+// ---- locking and linking ----
+
+void FSMstate::lock_state() {
+    pthread_mutex_lock(&mux);
+}
+
+void FSMstate::unlock_state() {
+    pthread_mutex_unlock(&mux);
+}
+
+void FSMstate::set_root(FSMstate* rtptr) {
+    root = rtptr;
+}
+
+void FSMstate::server_error(FSMstate* sp, int err, const char* err_desc) {
+    // Skipping a self reference keeps a state that is its own parent or root from recursing.
+    if (parent && parent != this) {
+        parent->server_error(sp, err, err_desc);
+    } else if (root && root != this) {
+        root->server_error(sp, err, err_desc);
+    }
+}
+
+FSMstate* FSMstate::resolve_link(const char*) {
+    return nullptr;
+}
+
+int FSMstate::link_state() {
+    return 0;
+}
+
+// ---- lifecycle ----
+
+void FSMstate::init_state() {
+    pthread_mutex_lock(&mux);
+    poll_data();
+    run_action(reset, this);
+    pthread_mutex_unlock(&mux);
+}
+
+void FSMstate::enter_state() {
+    pthread_mutex_lock(&mux);
+    run_action(enter, this);
+    status = ACTIVE;
+    pthread_mutex_unlock(&mux);
+}
+
+void FSMstate::leave_state() {
+    pthread_mutex_lock(&mux);
+    run_action(leave, this);
+    status = PASSIVE;
+    pthread_mutex_unlock(&mux);
+}
+
+// ---- dispatch ----
+
+bool FSMstate::accepts(const char* target) {
+    if (target[0] == '*' && target[1] == '\0') {
+        return true;
+    }
+    const char* bang = std::strchr(target, '!');
+    if (!bang) {
+        return name == target;
+    }
+    // A qualified target selects by the parent's name: a state without a parent is not addressed.
+    if (!parent) {
+        return false;
+    }
+    size_t k = static_cast<size_t>(bang - target);
+    if (std::strncmp(parent->get_name(), target, k) != 0) {
+        return false;
+    }
+    const char* rest = bang + 1;
+    return (rest[0] == '*' && rest[1] == '\0') || name == rest;
+}
+
+int FSMstate::process_event(FSMevent* ep) {
+    if (!ep) {
+        return 0;
+    }
+    pthread_mutex_lock(&mux);
+    if (status == PASSIVE || !accepts(ep->get_state())) {
+        pthread_mutex_unlock(&mux);
+        return 0;
+    }
+    set_event_name(ep->get_name());
+    run_action(poll, this);
+    poll_data();
+    if (type != ROOT_STATE) {
+        for (branch* br : transition) {
+            if (br->check(ep, this)) {
+                pthread_mutex_unlock(&mux);
+                return 1;
+            }
+        }
+    }
+    run_action(during, this);
+    const char* ev_name = ep->get_name();
+    for (event_handler* eh : handler) {
+        if (eh->name == ev_name) {
+            eh->proc(this);
+            break;
+        }
+    }
+    pthread_mutex_unlock(&mux);
+    return 0;
+}
+
+void FSMstate::process_irq1(FSMevent*) {
+    pthread_mutex_lock(&mux);
+    if (status == ACTIVE) {
+        run_action(usr_irq1, this);
+    }
+    pthread_mutex_unlock(&mux);
+}
+
+void FSMstate::process_irq2(FSMevent*) {
+    pthread_mutex_lock(&mux);
+    if (status == ACTIVE) {
+        run_action(usr_irq2, this);
+    }
+    pthread_mutex_unlock(&mux);
+}
+
+// Posting needs a root other than this state: without one the event is dropped.
+void FSMstate::post_event(FSMevent* ep) {
+    if (root && root != this) {
+        root->post_event(ep);
+    }
+}
+
+void FSMstate::post_irq1(FSMevent*) {}
+
+void FSMstate::post_irq2(FSMevent*) {}

@@ -1,1 +1,505 @@
+// Data access of a superstate: network handles naming the data properties of the locations of
+// this superstate and its ancestors, read and written with conversions by property type.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
 #include "fsm.h"
+
+namespace {
+
+// A network handle: bit 31 set, level in bits 20..30, property index in bits 0..19.
+constexpr unsigned kNetBit = 0x80000000u;
+constexpr int kLevelShift = 20;
+constexpr int kLevelMask = 0x7FF;
+constexpr int kIndexMask = 0xFFFFF;
+// Property names are compared on at most this many characters of their first word.
+constexpr size_t kNameMax = 255;
+// A new text buffer for a number or a numeric record is at least this large: enough for the
+// longest text any value of those types gives ("%d %f %f %f" with the largest floats), so the
+// caller may read the same property into it again.
+constexpr size_t kNumberTextSize = 160;
+
+// The location of a state that is a superstate; null for basic states and superstates without one.
+EqFSMlocation* location_of(FSMstate* sp) {
+    FSMsuperstate* ss = dynamic_cast<FSMsuperstate*>(sp);
+    return ss != nullptr ? ss->get_location() : nullptr;
+}
+
+bool name_matches(const D_fct* prop, const char* np) {
+    const std::string& word = prop->name();
+    size_t n = std::min(word.size(), kNameMax);
+    return strlen(np) == n && word.compare(0, n, np) == 0;
+}
+
+int make_net_handle(int level, size_t index) {
+    unsigned h = kNetBit | (static_cast<unsigned>(level & kLevelMask) << kLevelShift) |
+                 (static_cast<unsigned>(index) & kIndexMask);
+    return static_cast<int>(h);
+}
+
+// Float to int by truncation toward zero; values beyond the int range saturate. NaN has no int.
+bool float_to_int(float f, int* out) {
+    if (std::isnan(f)) {
+        return false;
+    }
+    if (f >= static_cast<float>(INT_MAX)) {
+        *out = INT_MAX;
+    } else if (f <= static_cast<float>(INT_MIN)) {
+        *out = INT_MIN;
+    } else {
+        *out = static_cast<int>(f);
+    }
+    return true;
+}
+
+// Number parsers in the manner of scanf's "%d" and "%f" (leading white space skipped, the
+// longest number taken), except that a value out of range is refused instead of undefined.
+bool next_int(const char*& p, int* out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = strtol(p, &end, 10);
+    if (end == p || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
+        return false;
+    }
+    *out = static_cast<int>(v);
+    p = end;
+    return true;
+}
+
+bool next_float(const char*& p, float* out) {
+    char* end = nullptr;
+    errno = 0;
+    float v = strtof(p, &end);
+    if (end == p || (errno == ERANGE && std::isinf(v))) {
+        return false;
+    }
+    *out = v;
+    p = end;
+    return true;
+}
+
+// Hands text to the caller: into *ds when the caller passed a buffer (which must be large
+// enough), otherwise into a new buffer of at least min_size bytes that the caller releases.
+void give_text(char** ds, const char* text, size_t len, size_t min_size) {
+    if (*ds == nullptr) {
+        *ds = new char[std::max(min_size, len + 1)];
+    }
+    memcpy(*ds, text, len);
+    (*ds)[len] = '\0';
+}
+
+void append_history(D_fct* dp, float value) {
+    TDS rec;
+    rec.tm = time(nullptr);
+    rec.data = value;
+    rec.status = 0;
+    static_cast<D_hist*>(dp)->fill_hist(&rec, nullptr);
+}
+
+// The mutex that guards property i of a location: its own once the location is bound, the
+// location-wide one before that and for properties added after binding.
+pthread_mutex_t* property_mutex(EqFSMlocation* lp, int i) {
+    if (lp->prop_mux != nullptr && static_cast<size_t>(i) < lp->prop_mux_size()) {
+        return &lp->prop_mux[i];
+    }
+    return &lp->prop_amux;
+}
+
+}  // namespace
+
+int FSMsuperstate::data_open(const char* namep, int flag) {
+    if (flag == 0) {
+        int h = data_open_loc(namep);
+        if (h != -1) {
+            return h;
+        }
+    }
+    return data_open_net(namep, flag);
+}
+
+int FSMsuperstate::data_open_net(const char* np, int flag) {
+    if (np == nullptr) {
+        return -1;
+    }
+    FSMstate* ss = this;
+    for (int level = 0;; ++level) {
+        EqFSMlocation* lp = location_of(ss);
+        if (lp != nullptr) {
+            for (size_t i = 0; i < lp->velko_data.size() && i <= static_cast<size_t>(kIndexMask); ++i) {
+                D_fct* prop = lp->velko_data[i];
+                if (prop != nullptr && name_matches(prop, np)) {
+                    int stored = level + (flag != 0 ? 1 : 0);
+                    return stored <= kLevelMask ? make_net_handle(stored, i) : -1;
+                }
+            }
+        }
+        if (ss->get_type() == ROOT_STATE || ss->get_parent() == nullptr) {
+            return -1;
+        }
+        ss = ss->get_parent();
+    }
+}
+
+int FSMsuperstate::data_find(int handle, int flag, EqFSMlocation** locp) {
+    if (handle >= 0) {
+        return -1;
+    }
+    int level = (handle >> kLevelShift) & kLevelMask;
+    int i = handle & kIndexMask;
+    if (flag != 0) {
+        if (level == 0) {
+            return -1;
+        }
+        --level;
+    }
+    FSMstate* ss = this;
+    while (level > 0) {
+        if (ss->get_type() == ROOT_STATE) {
+            break;
+        }
+        ss = ss->get_parent();
+        --level;
+        if (ss == nullptr) {
+            return -1;
+        }
+    }
+    EqFSMlocation* lp = location_of(ss);
+    if (lp == nullptr || static_cast<size_t>(i) >= lp->velko_data.size() || lp->velko_data[i] == nullptr) {
+        return -1;
+    }
+    *locp = lp;
+    return i;
+}
+
+// Reads: a handle that names no property is served by this superstate's own data channels.
+
+int FSMsuperstate::data_get(int handle, int* di, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_geti(handle, di);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (di == nullptr) {
+        return -1;
+    }
+    switch (dp->data_type()) {
+        case DATA_INT:
+            *di = static_cast<velko::D_value<int>*>(dp)->value();
+            return 0;
+        case DATA_FLOAT:
+            return float_to_int(static_cast<velko::D_value<float>*>(dp)->value(), di) ? 0 : -1;
+        default:
+            return -1;
+    }
+}
+
+int FSMsuperstate::data_get(int handle, float* df, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_getf(handle, df);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (df == nullptr) {
+        return -1;
+    }
+    switch (dp->data_type()) {
+        case DATA_INT:
+            *df = static_cast<float>(static_cast<velko::D_value<int>*>(dp)->value());
+            return 0;
+        case DATA_FLOAT:
+            *df = static_cast<velko::D_value<float>*>(dp)->value();
+            return 0;
+        default:
+            return -1;
+    }
+}
+
+int FSMsuperstate::data_get(int handle, char** ds, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_gets(handle, ds);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (ds == nullptr) {
+        return -1;
+    }
+    char buf[kNumberTextSize];
+    int n = -1;
+    switch (dp->data_type()) {
+        case DATA_INT:
+            n = snprintf(buf, sizeof buf, "%d", static_cast<velko::D_value<int>*>(dp)->value());
+            break;
+        case DATA_FLOAT:
+            n = snprintf(buf, sizeof buf, "%f", static_cast<double>(static_cast<velko::D_value<float>*>(dp)->value()));
+            break;
+        case DATA_IIII: {
+            const IIII* v = static_cast<D_iiii*>(dp)->value();
+            n = snprintf(buf, sizeof buf, "%d %d %d %d", v->i1_data, v->i2_data, v->i3_data, v->i4_data);
+            break;
+        }
+        case DATA_IFFF: {
+            const IFFF* v = static_cast<D_dig_filter*>(dp)->value();
+            n = snprintf(buf, sizeof buf, "%d %f %f %f", v->i1_data, static_cast<double>(v->f1_data),
+                         static_cast<double>(v->f2_data), static_cast<double>(v->f3_data));
+            break;
+        }
+        case DATA_A_USTR: {
+            // The copy stops at the end of the text and never reads past the stored length, which
+            // may lie (a negative length gives no text).
+            const USTR* v = static_cast<D_ustr*>(dp)->value();
+            int len = v->str_data.str_data_len;
+            const char* text = v->str_data.str_data_val;
+            size_t real = (text != nullptr && len > 0) ? strnlen(text, static_cast<size_t>(len)) : 0;
+            give_text(ds, text != nullptr ? text : "", real, static_cast<size_t>(std::max(len, 0)) + 1);
+            return 0;
+        }
+        default:
+            return -1;
+    }
+    if (n < 0) {
+        return -1;
+    }
+    give_text(ds, buf, strnlen(buf, sizeof buf - 1), kNumberTextSize);
+    return 0;
+}
+
+int FSMsuperstate::data_get(int handle, IIII* di, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_getii(handle, di);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (di == nullptr || dp->data_type() != DATA_IIII) {
+        return -1;
+    }
+    *di = *static_cast<D_iiii*>(dp)->value();
+    return 0;
+}
+
+int FSMsuperstate::data_get(int handle, IFFF* df, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_getif(handle, df);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (df == nullptr || dp->data_type() != DATA_IFFF) {
+        return -1;
+    }
+    *df = *static_cast<D_dig_filter*>(dp)->value();
+    return 0;
+}
+
+// Writes: a handle that names no property is served by this superstate's own data channels.
+
+int FSMsuperstate::data_set(int handle, int di, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_seti(handle, di);
+    }
+    D_fct* dp = lp->velko_data[i];
+    switch (dp->data_type()) {
+        case DATA_INT:
+            static_cast<velko::D_value<int>*>(dp)->set_value(di);
+            return 0;
+        case DATA_A_TDS:
+            append_history(dp, static_cast<float>(di));
+            return 0;
+        default:
+            return -1;
+    }
+}
+
+int FSMsuperstate::data_set(int handle, float df, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_setf(handle, df);
+    }
+    D_fct* dp = lp->velko_data[i];
+    switch (dp->data_type()) {
+        case DATA_FLOAT:
+            static_cast<velko::D_value<float>*>(dp)->set_value(df);
+            return 0;
+        case DATA_A_TDS:
+            append_history(dp, df);
+            return 0;
+        default:
+            return -1;
+    }
+}
+
+// Text writes parse into the property's type. A single number that does not parse writes
+// nothing and fails; a record of fewer than four fields writes nothing and still succeeds.
+int FSMsuperstate::data_set(int handle, char* ds, int flag) {
+    if (ds == nullptr) {
+        return 0;
+    }
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_sets(handle, ds);
+    }
+    D_fct* dp = lp->velko_data[i];
+    const char* p = ds;
+    switch (dp->data_type()) {
+        case DATA_INT: {
+            int v = 0;
+            if (!next_int(p, &v)) {
+                return -1;
+            }
+            static_cast<velko::D_value<int>*>(dp)->set_value(v);
+            return 0;
+        }
+        case DATA_FLOAT: {
+            float v = 0.0f;
+            if (!next_float(p, &v)) {
+                return -1;
+            }
+            static_cast<velko::D_value<float>*>(dp)->set_value(v);
+            return 0;
+        }
+        case DATA_IIII: {
+            IIII v{};
+            if (next_int(p, &v.i1_data) && next_int(p, &v.i2_data) && next_int(p, &v.i3_data) &&
+                next_int(p, &v.i4_data)) {
+                static_cast<D_iiii*>(dp)->set_value(&v);
+            }
+            return 0;
+        }
+        case DATA_IFFF: {
+            IFFF v{};
+            if (next_int(p, &v.i1_data) && next_float(p, &v.f1_data) && next_float(p, &v.f2_data) &&
+                next_float(p, &v.f3_data)) {
+                static_cast<D_dig_filter*>(dp)->set_value(&v);
+            }
+            return 0;
+        }
+        case DATA_A_USTR: {
+            USTR v{};
+            v.i1_data = 0;
+            v.f1_data = 0.0f;
+            v.f2_data = 0.0f;
+            v.tm = time(nullptr);
+            v.str_data.str_data_len = static_cast<int>(strlen(ds)) + 1;
+            v.str_data.str_data_val = ds;
+            static_cast<D_ustr*>(dp)->set_value(&v);
+            return 0;
+        }
+        default:
+            return -1;
+    }
+}
+
+int FSMsuperstate::data_set(int handle, IIII* di, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_setii(handle, di);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (dp->data_type() != DATA_IIII) {
+        return -1;
+    }
+    static_cast<D_iiii*>(dp)->set_value(di);
+    return 0;
+}
+
+int FSMsuperstate::data_set(int handle, IFFF* df, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_setif(handle, df);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (dp->data_type() != DATA_IFFF) {
+        return -1;
+    }
+    static_cast<D_dig_filter*>(dp)->set_value(df);
+    return 0;
+}
+
+int FSMsuperstate::data_set(int handle, TDS* dt, int flag) {
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return data_settd(handle, dt);
+    }
+    D_fct* dp = lp->velko_data[i];
+    if (dp->data_type() != DATA_A_TDS) {
+        return -1;
+    }
+    if (dt != nullptr) {
+        static_cast<D_hist*>(dp)->fill_hist(dt, nullptr);
+    }
+    return 0;
+}
+
+// A handle a child forwarded (flag 1) is decoded at the same level as its reads and writes.
+int FSMsuperstate::data_pointer(int handle, void** pp, int flag) {
+    if (pp == nullptr) {
+        return -1;
+    }
+    *pp = nullptr;
+    if (handle >= 0) {
+        return -1;
+    }
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return -1;
+    }
+    *pp = lp->velko_data[i];
+    return 0;
+}
+
+// Locks are advisory: reads and writes do not take them. Without a mutex of its own a property
+// is guarded by the location-wide mutex, which data_lock waits for like any other.
+int FSMsuperstate::data_lock(int handle, int flag) {
+    if (handle >= 0) {
+        return FSMstate::data_lock(handle, 0);
+    }
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return -1;
+    }
+    pthread_mutex_lock(property_mutex(lp, i));
+    return 0;
+}
+
+int FSMsuperstate::data_unlock(int handle, int flag) {
+    if (handle >= 0) {
+        return FSMstate::data_unlock(handle, 0);
+    }
+    EqFSMlocation* lp = nullptr;
+    int i = data_find(handle, flag, &lp);
+    if (i == -1) {
+        return -1;
+    }
+    pthread_mutex_unlock(property_mutex(lp, i));
+    return 0;
+}
+
+void* FSMsuperstate::get_address(const char* np) {
+    if (location == nullptr || np == nullptr) {
+        return nullptr;
+    }
+    for (D_fct* prop : location->velko_address) {
+        if (prop != nullptr && prop->name_text() == np) {
+            return prop;
+        }
+    }
+    return nullptr;
+}

@@ -1,0 +1,223 @@
+// The root's queues with real consumer threads: order, passes, merged signals, waiting events.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fsm.h"
+#include "fsm_trace.h"
+
+namespace {
+
+using Entries = std::vector<std::string>;
+
+// Holds an action until the test opens it; records "gate.entered" on arrival.
+class Gate {
+  public:
+    static Gate& get() {
+        static Gate g;
+        return g;
+    }
+    void pass() {
+        Trace::get().add("gate.entered");
+        std::unique_lock<std::mutex> lock(mux_);
+        cond_.wait(lock, [this] { return open_; });
+    }
+    void close() {
+        std::lock_guard<std::mutex> lock(mux_);
+        open_ = false;
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> lock(mux_);
+            open_ = true;
+        }
+        cond_.notify_all();
+    }
+
+  private:
+    std::mutex mux_;
+    std::condition_variable cond_;
+    bool open_ = false;
+};
+
+int gate_handler(FSMstate*) {
+    return Gate::get().pass(), 0;
+}
+
+// A running root machine with one member state and a consumer thread on its event queue.
+class QueueTest : public ::testing::Test {
+  protected:
+    QueueTest() : root(nullptr, "R", ""), member("S", nullptr, STATE), events(&root, QueueConsumer::EVENTS) {}
+
+    void SetUp() override {
+        Trace::get().clear();
+        root.add_state(0, &member);
+        root.set_root(&root);
+        ASSERT_EQ(root.link_state(), 0);
+        root.init_state();
+        root.enter_state();
+    }
+    void TearDown() override { events.stop(); }
+
+    void post(const char* name, const char* target = "*") {
+        FSMevent ev;
+        ev.set_event(name, target);
+        root.post_event(&ev);
+    }
+    void signal() { root.post_event(nullptr); }
+    // Waits until the consumer has taken `n` ticks.
+    bool wait_ticks(size_t n) { return Trace::get().wait_count("ev:timer@*#", n); }
+    static Entries log() { return Trace::get().snapshot(); }
+
+    FSMrootstate root;
+    FSMstate member;
+    QueueConsumer events;
+};
+
+}  // namespace
+
+TEST_F(QueueTest, PassTakesEventsInPostingOrderThenOneTick) {
+    events.start();
+    post("a");
+    post("b", "S");
+    post("c", "R!*");
+    signal();
+    ASSERT_TRUE(wait_ticks(1));
+    EXPECT_EQ(log(), (Entries{"ev:a@*#", "ev:b@S#", "ev:c@R!*#", "ev:timer@*#"}));
+}
+
+TEST_F(QueueTest, EventsWaitForTheNextSignal) {
+    events.start();
+    signal();
+    ASSERT_TRUE(wait_ticks(1));
+    // The consumer sleeps now; posting alone must not wake it, so both events and the tick of
+    // the next signal arrive together in one pass.
+    post("c");
+    post("d");
+    signal();
+    ASSERT_TRUE(wait_ticks(2));
+    EXPECT_EQ(log(), (Entries{"ev:timer@*#", "ev:c@*#", "ev:d@*#", "ev:timer@*#"}));
+}
+
+TEST_F(QueueTest, SignalsBeforeTheConsumerWakesMergeIntoOnePass) {
+    post("a");
+    post("b");
+    signal();
+    signal();
+    events.start();
+    ASSERT_TRUE(wait_ticks(1));
+    post("m");
+    signal();
+    ASSERT_TRUE(wait_ticks(2));
+    post("n");
+    signal();
+    ASSERT_TRUE(wait_ticks(3));
+    EXPECT_EQ(log(),
+              (Entries{"ev:a@*#", "ev:b@*#", "ev:timer@*#", "ev:m@*#", "ev:timer@*#", "ev:n@*#", "ev:timer@*#"}));
+}
+
+TEST_F(QueueTest, SignalsDuringAPassMergeAndLateEventsJoinIt) {
+    member.add_action("hold", gate_handler);
+    Gate::get().close();
+    events.start();
+    post("hold");
+    signal();
+    ASSERT_TRUE(Trace::get().wait_count("gate.entered", 1));
+    // The consumer is inside the pass: these join it, and the signals add no second pass.
+    post("late");
+    signal();
+    signal();
+    Gate::get().open();
+    ASSERT_TRUE(wait_ticks(1));
+    post("m");
+    signal();
+    ASSERT_TRUE(wait_ticks(2));
+    EXPECT_EQ(log(), (Entries{"gate.entered", "ev:hold@*#", "ev:late@*#", "ev:timer@*#", "ev:m@*#", "ev:timer@*#"}));
+}
+
+TEST_F(QueueTest, SignalEventOfATransitionRunsInTheSamePass) {
+    member.add_transition("ping", nullptr, nullptr, "pong", "*", "S");
+    events.start();
+    post("ping");
+    signal();
+    ASSERT_TRUE(Trace::get().wait_count("ev:timer@*#S", 1));
+    EXPECT_EQ(log(), (Entries{"ev:ping@*#S", "ev:pong@*#S", "ev:timer@*#S"}));
+}
+
+TEST_F(QueueTest, EngineKeepsItsOwnNextField) {
+    events.preset_next("engine");
+    events.start();
+    FSMevent ev;
+    ev.set_event("x", "*");
+    ev.set_next("poster");
+    root.post_event(&ev);
+    signal();
+    ASSERT_TRUE(Trace::get().wait_count("ev:timer@*#engine", 1));
+    EXPECT_EQ(log(), (Entries{"ev:x@*#engine", "ev:timer@*#engine"}));
+}
+
+TEST_F(QueueTest, HundredThousandWaitingEventsKeepTheirOrder) {
+    const int n = 100000;
+    for (int i = 0; i < n; ++i) {
+        post(std::to_string(i).c_str());
+    }
+    events.start();
+    signal();
+    ASSERT_TRUE(wait_ticks(1));
+    Entries got = log();
+    ASSERT_EQ(got.size(), static_cast<size_t>(n) + 1);
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(got[i], "ev:" + std::to_string(i) + "@*#") << "at " << i;
+    }
+    // The queue keeps working after draining a long list.
+    post("after");
+    signal();
+    ASSERT_TRUE(wait_ticks(2));
+    EXPECT_EQ(log().at(n + 1), "ev:after@*#");
+}
+
+TEST_F(QueueTest, ProducersOnManyThreadsKeepTheirOwnOrder) {
+    const int producers = 4;
+    const int per_producer = 2000;
+    events.start();
+    std::vector<std::thread> threads;
+    for (int p = 0; p < producers; ++p) {
+        threads.emplace_back([this, p] {
+            for (int i = 0; i < per_producer; ++i) {
+                post(("p" + std::to_string(p) + "_" + std::to_string(i)).c_str());
+                if (i % 97 == 0) {
+                    signal();
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    post("last");
+    signal();
+    ASSERT_TRUE(Trace::get().wait_count("ev:last@*#", 1));
+    Entries got = log();
+    std::vector<int> next_of(producers, 0);
+    size_t ticks = 0;
+    for (const std::string& e : got) {
+        if (e == "ev:timer@*#") {
+            ++ticks;
+            continue;
+        }
+        if (e == "ev:last@*#") {
+            continue;
+        }
+        int p = e[4] - '0';
+        int i = std::stoi(e.substr(6));
+        ASSERT_EQ(i, next_of[p]) << e;
+        next_of[p] = i + 1;
+    }
+    for (int p = 0; p < producers; ++p) {
+        EXPECT_EQ(next_of[p], per_producer);
+    }
+    EXPECT_GE(ticks, 1u);
+}

@@ -1,0 +1,122 @@
+// Server start-up with machines: configured flow attributes, superstate locations without a
+// root, a second root of a registered machine, locations without a factory.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "fsm.h"
+#include "fsm_client.h"
+#include "journal.h"
+#include "plant_machine.h"
+#include "velko_test.h"
+
+node_info* init_list = plant::plant_chain();
+
+namespace {
+
+const bool fast_exit_installed = testsupport::install_fast_exit();
+
+using fsmtest::cycle_until;
+
+// Starts a server (never destroyed: engine threads use its locations until the process ends).
+velko::Server* start_server(const std::string& conf) {
+    velko::ServerOptions options;
+    options.config_file = conf;
+    auto* server = new velko::Server(options, velko::application_hooks());
+    EXPECT_EQ(server->start(), 0) << server->error();
+    return server;
+}
+
+// The superstate location that the controller's flow 2 refers to; without it the controller's
+// machine cannot be linked.
+testsupport::ConfigWriter& with_unit(testsupport::ConfigWriter& w) {
+    return w.location("UNIT", CodeFsmSuperState, "unit").property("FSM", "plant");
+}
+
+bool machine_part_active(fsmtest::Client& client, const std::string& prop) {
+    EqData d = client.get(prop);
+    const USTR* u = d.get_ustr(0);
+    return u != nullptr && u->f1_data == 1.0f;
+}
+
+}  // namespace
+
+TEST(ServerStartup, ConfiguredFlowAttributesChooseStartState) {
+    testsupport::TempDir dir;
+    testsupport::ConfigWriter w("TEST.FAC", "ATTR");
+    w.location("CTRL", CodeFsmRootState, "controller")
+        .property("FSM", "plant")
+        .property("FLOW_1", "1 0 0 0 \"Busy starts here\"");
+    std::string conf = with_unit(w).write(dir.file("attr.conf"));
+    velko::Server* server = start_server(conf);
+    fsmtest::Client client("TEST.FAC/ATTR/");
+    ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "CTRL/FLOW_1"); }));
+    EqData d = client.get("CTRL/FLOW_1");
+    ASSERT_NE(d.get_ustr(0), nullptr);
+    EXPECT_STREQ(d.get_ustr(0)->str_data.str_data_val, "Busy : working");
+    EXPECT_EQ(d.get_ustr(0)->i1_data, 1);  // the flow keeps history
+    // With history a saved configuration keeps the active state as the start state.
+    ASSERT_EQ(client.set_text("CTRL/EVENT", "stop:Busy"), 0);
+    ASSERT_TRUE(cycle_until(*server, [&] { return client.text("CTRL/FLOW_1") == "Idle : waiting"; }));
+    ASSERT_EQ(server->save_config(), 0) << server->error();
+    EXPECT_NE(testsupport::read_file(conf).find("FLOW_1 \t1 1 0 "), std::string::npos);
+    EXPECT_NE(testsupport::read_file(conf).find("\"Idle : waiting\""), std::string::npos);
+}
+
+TEST(ServerStartup, SuperstateWithoutRootIsReportedAndServerRuns) {
+    testsupport::TempDir dir;
+    testsupport::ConfigWriter w("TEST.FAC", "ORPHAN");
+    w.location("CTRL", CodeFsmRootState, "controller").property("FSM", "plant");
+    with_unit(w).location("STRAY", CodeFsmSuperState, "unit").property("FSM", "elsewhere");
+    std::string conf = w.write(dir.file("orphan.conf"));
+    testing::internal::CaptureStdout();
+    velko::Server* server = start_server(conf);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("The parent of STRAY is undefined\n"), std::string::npos) << out;
+    fsmtest::Client client("TEST.FAC/ORPHAN/");
+    ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "CTRL/FLOW_1"); }));
+    EXPECT_EQ(client.text("CTRL/FLOW_2"), "unit : plant");
+    ASSERT_EQ(client.set_text("CTRL/EVENT", "start:*"), 0);
+    ASSERT_TRUE(cycle_until(*server, [&] { return client.text("CTRL/FLOW_1") == "Busy : working"; }));
+    // The unit of the machine follows the signal; the stray part has no root and never runs.
+    ASSERT_TRUE(cycle_until(*server, [&] { return client.text("UNIT/FLOW_1") == "On : motor on"; }));
+    EXPECT_FALSE(machine_part_active(client, "STRAY/FLOW_1"));
+    EXPECT_EQ(server->find_location("STRAY")->get_error(), 0);
+}
+
+TEST(ServerStartup, SecondRootOfRegisteredMachineStaysIdle) {
+    testsupport::TempDir dir;
+    testsupport::ConfigWriter w("TEST.FAC", "TWINS");
+    w.location("FIRST", CodeFsmRootState, "controller").property("FSM", "plant");
+    with_unit(w).location("SECOND", CodeFsmRootState, "controller").property("FSM", "plant2");
+    std::string conf = w.write(dir.file("twins.conf"));
+    velko::Server* server = start_server(conf);
+    fsmtest::Client client("TEST.FAC/TWINS/");
+    ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "FIRST/FLOW_1"); }));
+    FSMevent ev;
+    ev.set_event("start", "*");
+    EXPECT_EQ(send_event(const_cast<char*>("plant2"), &ev), 1);
+    ASSERT_EQ(client.set_text("SECOND/EVENT", "start:*"), 0);
+    ASSERT_EQ(client.set_text("FIRST/EVENT", "start:*"), 0);
+    ASSERT_TRUE(cycle_until(*server, [&] { return client.text("FIRST/FLOW_1") == "Busy : working"; }));
+    // The first machine processed its event; the second was never linked nor started.
+    EXPECT_EQ(client.text("SECOND/FLOW_1"), "No such location");
+}
+
+TEST(ServerStartup, LocationWithoutFactoryHasEmptyMachine) {
+    testsupport::TempDir dir;
+    testsupport::ConfigWriter w("TEST.FAC", "BARE");
+    w.location("CTRL", CodeFsmRootState, "controller").property("FSM", "plant");
+    with_unit(w).location("BARE", CodeFsmRootState, "nosuchkind").property("FSM", "bare");
+    std::string conf = w.write(dir.file("bare.conf"));
+    testing::internal::CaptureStdout();
+    velko::Server* server = start_server(conf);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    fsmtest::Client client("TEST.FAC/BARE/");
+    ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "CTRL/FLOW_1"); }));
+    EXPECT_EQ(client.text("BARE/FSM"), "bare");
+    EXPECT_EQ(client.text("BARE/FAULT"), "");
+    EXPECT_EQ(client.set_text("BARE/EVENT", "anything"), 0);
+    EXPECT_EQ(server->find_location("BARE")->fct_code(), CodeFsmRootState);
+}
