@@ -1,0 +1,33 @@
+// Helpers shared by the save-and-restore sources. Private to the library: not installed, and the
+// functions are hidden from the shared library's exported symbols.
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+#include "sr_func.h"
+
+#define SR_LOCAL __attribute__((visibility("hidden")))
+
+// Reads the comment and date sections and then every item of fp into *list (appending), then
+// unlocks and closes fp. Malformed items are dropped; a truncated file yields the items before it.
+SR_LOCAL void read_fill(FILE* fp, std::vector<sr_data*>* list);
+
+// A new item with copies (array new) of name and value.
+SR_LOCAL sr_data* new_item(const char* name, const char* value, int type);
+
+// The number a stored value stands for: 0 unless type is DATA_INT or DATA_FLOAT and the text holds one.
+SR_LOCAL float get_value(int type, const char* val);
+
+// Turns every tab of text into a blank (current values are compared with tabs as blanks).
+SR_LOCAL void tabs_to_blanks(char* text);
+
+// The text of a channel of sp as a new[] copy the caller releases, or null when it cannot be read.
+// The state allocates the text (it is not written into a buffer of ours, so no length can overrun).
+SR_LOCAL char* channel_text(FSMstate* sp, int handle);
+
+// Calls on the process-wide remote-call client, each holding velko_mux for the call only.
+// Without a client (no FSM location created yet) the answer is an error in out.
+SR_LOCAL void sr_get(velko::EqAdr* adr, velko::EqData* in, velko::EqData* out);
+SR_LOCAL void sr_set(velko::EqAdr* adr, velko::EqData* in, velko::EqData* out);
+SR_LOCAL void sr_names(velko::EqAdr* adr, velko::EqData* out);

@@ -1,0 +1,231 @@
+// Save from a state's data channels: the file written, read back, and how the target survives
+// crashes, full disks and bad targets.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sr_func.h"
+#include "velko_test.h"
+
+namespace {
+
+const char kHead[] = "//Save_&_Restore//\n old comment ;\n old date ;\n";
+
+// A state with text channels. Reading the channel named by kill_on ends the process at once, as a
+// crash in the middle of a save would.
+class ChannelState : public FSMstate {
+  public:
+    ChannelState() : FSMstate("S", "save source", STATE) {}
+    using FSMstate::data_get;
+    int data_get(int handle, char** ds, int flag) override {
+        if (data[static_cast<size_t>(handle & 0xFFFFF)]->name == kill_on)
+            raise(SIGKILL);
+        return FSMstate::data_get(handle, ds, flag);
+    }
+    void channel(const char* ch, const char* text) {
+        velko::EqData v;
+        v.set(text);
+        add_data(ch, &v, nullptr);
+    }
+    std::string kill_on;
+};
+
+class SrSave : public ::testing::Test {
+  protected:
+    static void put(const std::string& path, const std::string& content) { testsupport::write_file(path, content); }
+    static std::string get(const std::string& path) { return testsupport::read_file(path); }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> out;
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr)
+            return out;
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..")
+                out.push_back(n);
+        }
+        closedir(d);
+        return out;
+    }
+    int save(FSMstate* sp) {
+        return sr_save(const_cast<char*>(tmpl_path.c_str()), const_cast<char*>(target.c_str()), &data, sp);
+    }
+
+    testsupport::TempDir tmp;
+    const std::string& dir = tmp.path();
+    std::string tmpl_path = tmp.file("template.sr");
+    std::string target = tmp.file("saved.sr");
+    velko::EqData data;
+    ChannelState state;
+};
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::stringstream ss(text);
+    std::string line;
+    while (std::getline(ss, line))
+        out.push_back(line);
+    return out;
+}
+
+TEST_F(SrSave, AnEmptyTemplateGivesTheHeaderLinesOnly) {
+    put(tmpl_path, kHead);
+    ASSERT_EQ(save(&state), 0);
+    auto got = lines(get(target));
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0], "//Save_&_Restore//");
+    EXPECT_EQ(got[1], " FSM created Save & Restore file ;");
+    // The ctime text brings its own newline, so the ';' stands alone after one blank.
+    EXPECT_EQ(got[2].substr(0, 1), " ");
+    EXPECT_EQ(got[2].size(), 25u);
+    EXPECT_EQ(got[3], " ;");
+}
+
+TEST_F(SrSave, ChannelValuesAndTemplateDefaultsAreWrittenAndReadBack) {
+    put(tmpl_path, std::string(kHead) + "F D L A\t3\tdefault a\t;\nF D L B\t1\t5\t;\nF D L2 C\t2\t0.5\t;\n");
+    state.channel("A", "from channel");
+    ASSERT_EQ(save(&state), 0);
+    std::string text = get(target);
+    auto got = lines(text);
+    ASSERT_EQ(got.size(), 7u);
+    EXPECT_EQ(got[4], "F D L A\t3\tfrom channel\t;");
+    EXPECT_EQ(got[5], "F D L B\t1\t5\t;");
+    EXPECT_EQ(got[6], "F D L2 C\t2\t0.5\t;");
+
+    std::vector<sr_data*> list;
+    std::vector<sr_data*>* lp = &list;
+    ASSERT_EQ(fill_list(const_cast<char*>(target.c_str()), &data, &lp), 0);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_STREQ(list[0]->name_, "F/D/L/A");
+    EXPECT_STREQ(list[0]->value_, "from channel");
+    EXPECT_STREQ(list[2]->name_, "F/D/L2/C");
+    EXPECT_STREQ(list[2]->value_, "0.5");
+    EXPECT_EQ(list[2]->type_, 2);
+    clear_list(&list);
+}
+
+TEST_F(SrSave, EmptyValuesAndTheTemplatesTypeCode) {
+    put(tmpl_path, std::string(kHead) + "F D L A\t14\tx\t;\n");
+    state.channel("A", "");  // holds text, yet the template's type code is written
+    ASSERT_EQ(save(&state), 0);
+    EXPECT_EQ(lines(get(target))[4], "F D L A\t14\t\t;");
+}
+
+TEST_F(SrSave, AValueHoldingASemicolonCannotInjectItems) {
+    put(tmpl_path, std::string(kHead) + "F D L A\t3\tx\t;\nF D L B\t3\ty\t;\n");
+    state.channel("A", "left ;F D L B\t3\tinjected");
+    ASSERT_EQ(save(&state), 0);
+    std::vector<sr_data*> list;
+    std::vector<sr_data*>* lp = &list;
+    ASSERT_EQ(fill_list(const_cast<char*>(target.c_str()), &data, &lp), 0);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_STREQ(list[0]->value_, "left ");
+    EXPECT_STREQ(list[1]->name_, "F/D/L/B");
+    EXPECT_STREQ(list[1]->value_, "y");
+    clear_list(&list);
+}
+
+TEST_F(SrSave, TemplateErrorsWriteNothing) {
+    EXPECT_EQ(save(&state), 1);
+    EXPECT_EQ(data.error(), 302);
+    put(tmpl_path, "");
+    EXPECT_EQ(save(&state), 1);
+    EXPECT_EQ(data.error(), 304);
+    put(tmpl_path, "nonsense\n");
+    EXPECT_EQ(save(&state), 1);
+    EXPECT_EQ(data.error(), 303);
+    EXPECT_EQ(access(target.c_str(), F_OK), -1);
+}
+
+TEST_F(SrSave, ATargetThatCannotBeCreatedFailsWithoutTouchingData) {
+    put(tmpl_path, kHead);
+    target = dir + "/no/such/dir/saved.sr";
+    EXPECT_EQ(save(&state), 1);
+    EXPECT_EQ(data.error(), 0);
+    target = dir;  // a directory
+    EXPECT_EQ(save(&state), 1);
+    EXPECT_EQ(data.error(), 0);
+    EXPECT_EQ(sr_save(const_cast<char*>(tmpl_path.c_str()), nullptr, &data, &state), 1);
+    EXPECT_EQ(entries(), std::vector<std::string>{"template.sr"});
+}
+
+TEST_F(SrSave, APreviousFileIsReplacedWithItsPermissionsKept) {
+    put(tmpl_path, std::string(kHead) + "F D L A\t3\tnew\t;\n");
+    put(target, "old content that is longer than the new one will be, and more, and more\n");
+    chmod(target.c_str(), 0640);
+    ASSERT_EQ(save(&state), 0);
+    EXPECT_EQ(lines(get(target)).size(), 5u);
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // Nothing else is left in the directory.
+    EXPECT_EQ(entries().size(), 2u);
+}
+
+TEST_F(SrSave, SavingThroughALinkReplacesTheFileItPointsAt) {
+    put(tmpl_path, std::string(kHead) + "F D L A\t3\tnew\t;\n");
+    std::string real = dir + "/real.sr";
+    put(real, "old\n");
+    std::string link = target;
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_EQ(save(&state), 0);
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(lines(get(real)).size(), 5u);
+}
+
+TEST_F(SrSave, ACrashMidSaveLeavesTheOldFileWhole) {
+    put(tmpl_path, std::string(kHead) + "F D L A\t3\ta\t;\nF D L B\t3\tb\t;\n");
+    const std::string old = "//Save_&_Restore//\n x ;\n y ;\nF D L A\t3\told\t;\n";
+    put(target, old);
+    state.channel("A", "first");
+    state.channel("B", "second");
+    state.kill_on = "B";
+    pid_t child = fork();
+    if (child == 0) {
+        save(&state);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(get(target), old);
+    // The half-written file lies next to it under another name.
+    EXPECT_EQ(entries().size(), 3u);
+}
+
+TEST_F(SrSave, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
+    std::string body = kHead;
+    for (int i = 0; i < 50; i++)
+        body += "F D L P" + std::to_string(i) + "\t3\t" + std::string(200, 'v') + "\t;\n";
+    put(tmpl_path, body);
+    const std::string old = "//Save_&_Restore//\n x ;\n y ;\n";
+    put(target, old);
+    pid_t child = fork();
+    if (child == 0) {
+        // Files of this process may not grow beyond 4 KiB: writes past that fail like a full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        _exit(save(&state));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(get(target), old);
+    EXPECT_EQ(entries().size(), 2u);
+}
+
+}  // namespace
