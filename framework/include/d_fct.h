@@ -27,7 +27,7 @@ class D_fct {
     virtual void set(EqAdr* adr, EqData* in, EqData* out, EqFct* loc);
     virtual void names(EqAdr* adr, EqData* out);
     virtual void get_publication_data(EqData* out);
-    virtual void get_multi(EqAdr* adr, EqData* in, EqData* out, int* index, const char* spec, time_t* tm);
+    virtual void get_multi(EqAdr* adr, EqData* in, EqData* out, int* index, const char* selector, time_t* tm);
     virtual void conf(Config* c);
     // Takes the configured value: find_prop_name() and read_from_conf(record text).
     virtual void read();

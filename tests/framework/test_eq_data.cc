@@ -349,8 +349,8 @@ TEST(EqDataArrays, FloatArrayGrowsByIndex) {
     d.set(1.0f, 1);
     EXPECT_EQ(d.length(), 4);
     EXPECT_EQ(d.get_float(1), 1.0f);
-    const float spec[] = {1.0f, 2.0f};
-    d.set_float_array(spec, 2, DATA_SPECTRUM);
+    const float spectrum[] = {1.0f, 2.0f};
+    d.set_float_array(spectrum, 2, DATA_SPECTRUM);
     d.set(9.0f, 2);
     EXPECT_EQ(d.type(), DATA_SPECTRUM);
     EXPECT_EQ(d.get_string(), "1 2 9");

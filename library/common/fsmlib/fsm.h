@@ -54,8 +54,8 @@ class FSMstate {
         branch();
         ~branch();
         char* get_name();
-        void define_action(const char* en, const char* ns, int (*cond_eval)(FSMstate*),
-                           void (*trans_action)(FSMstate*), const char* sg_name, const char* sg_state);
+        void define_action(const char* en, const char* ns, int (*cond_eval)(FSMstate*), void (*trans_action)(FSMstate*),
+                           const char* sg_name, const char* sg_state);
         int check(FSMevent* ep, FSMstate* sp);
 
       private:
@@ -364,7 +364,7 @@ class D_fsmstr : public D_fct {
     ~D_fsmstr() override;
     void get(EqAdr* adr, EqData* in, EqData* res, EqFct* loc) override;
     void set(EqAdr* adr, EqData* ed, EqData* res, EqFct* loc) override;
-    void get_multi(EqAdr* adr, EqData* in, EqData* res, int* index, const char* spec, time_t* tm) override;
+    void get_multi(EqAdr* adr, EqData* in, EqData* res, int* index, const char* selector, time_t* tm) override;
     void conf(Config* c) override;
     void read() override;
     void write(std::ostream& fl) override;
