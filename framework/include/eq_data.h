@@ -51,7 +51,9 @@ class EqData {
     void set(const TDS& value);  // DATA_A_TDS with the single element value
     // DATA_A_USTR: stores a copy of the record (and its text) as element index, growing the array.
     // A DATA_USTR value set at index 0 stays DATA_USTR. The record's text is read up to
-    // str_data_len bytes or its first NUL, whichever comes first.
+    // str_data_len bytes or its first NUL, whichever comes first. The copy keeps str_data_len when
+    // it is the text's length or that plus one (counting the NUL), else it holds the text's length;
+    // the copied text is always followed by a NUL.
     // The indexed setters refuse an index outside 0 to kMaxElements - 1 with ERR_INDEX.
     void set(const USTR& value, int index);
     // DATA_A_TDS: stores element index, growing the array.

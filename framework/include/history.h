@@ -25,6 +25,8 @@ std::string archive_directory();
 
 }  // namespace velko
 
+class D_hist;
+
 // An archive: <name>.hist holds the index of booked histories, <name>.data fixed-size records.
 // Both files survive a restart. Every record is written to the file when it is appended; flush()
 // forces the files to disk, so a system crash loses at most the records since the last flush.
@@ -35,6 +37,8 @@ class ArchiveFile {
     // with ".data" in place of ".hist"); truncate: start empty. Relative paths are taken in
     // velko::archive_directory(). A failure shows in ok() and error().
     ArchiveFile(const std::string& hist_name, const char* data_name, bool truncate);
+    // Histories still booked into the archive are unbooked first: from then on they keep their
+    // records in their ring buffers only.
     ~ArchiveFile();
     ArchiveFile(const ArchiveFile&) = delete;
     ArchiveFile& operator=(const ArchiveFile&) = delete;
@@ -54,6 +58,14 @@ class ArchiveFile {
     const std::string& data_name() const;
 
   private:
+    friend class D_hist;
+    // An archive and the histories booked into it know each other, so that whichever goes first
+    // unlinks itself from the other. One process-wide mutex guards these links; it is taken before
+    // any history's own mutex.
+    static std::mutex& booking_mutex();
+    void link(D_hist* hist);    // with booking_mutex() held
+    void unlink(D_hist* hist);  // with booking_mutex() held
+
     struct Impl;
     Impl* impl_;
 };
@@ -81,14 +93,18 @@ class D_hist : public D_fct {
     void fill_hist(TDS* rec, int* result);
     // The recent records, oldest first.
     std::vector<TDS> records() const;
-    // The name under which the history is booked in the archive ("" before booking).
+    // The name under which the history was last booked in an archive ("" before booking).
     const std::string& archive_name() const;
 
   private:
+    friend class ArchiveFile;
+    // Called by a closing archive with ArchiveFile::booking_mutex() held: stop appending to it.
+    void unbook(ArchiveFile* archive);
+
     mutable std::mutex mux_;
     std::deque<TDS> ring_;
     size_t capacity_;
-    ArchiveFile* archive_ = nullptr;
+    ArchiveFile* archive_ = nullptr;  // changed with both booking_mutex() and mux_ held
     int archive_id_ = -1;
     std::string archive_name_;
 };

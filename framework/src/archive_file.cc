@@ -8,12 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 
+#include "fd_io.h"
 #include "history.h"
+#include "text_tokens.h"
 
 namespace velko {
 
@@ -44,6 +45,9 @@ std::string archive_directory() {
 }  // namespace velko
 
 namespace {
+
+using velko::detail::read_all;
+using velko::detail::write_all;
 
 constexpr char kIndexHeader[] = "# velko archive index 1";
 constexpr char kDataMagic[8] = {'V', 'E', 'L', 'K', 'O', 'A', 'R', 'C'};
@@ -91,40 +95,6 @@ TDS decode(const unsigned char* p) {
     return rec;
 }
 
-bool write_all(int fd, const void* buf, size_t n, off_t at) {
-    const char* p = static_cast<const char*>(buf);
-    while (n > 0) {
-        ssize_t w = pwrite(fd, p, n, at);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-        at += w;
-    }
-    return true;
-}
-
-bool read_all(int fd, void* buf, size_t n, off_t at) {
-    char* p = static_cast<char*>(buf);
-    while (n > 0) {
-        ssize_t r = pread(fd, p, n, at);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            return false;
-        }
-        p += r;
-        n -= static_cast<size_t>(r);
-        at += r;
-    }
-    return true;
-}
-
 std::string in_archive_dir(const std::string& name) {
     std::string dir = velko::archive_directory();
     if (name.empty() || name[0] == '/' || dir.empty()) {
@@ -153,6 +123,7 @@ struct ArchiveFile::Impl {
     std::string error;
     std::map<std::string, int> ids;
     int next_id = 0;
+    std::vector<D_hist*> booked;  // guarded by booking_mutex(), not by mux
     mutable std::mutex mux;
 
     bool fail(const std::string& what) {
@@ -212,13 +183,12 @@ struct ArchiveFile::Impl {
             if (space == std::string::npos || space == 0) {
                 continue;
             }
-            char* stop = nullptr;
-            long id = std::strtol(line.c_str(), &stop, 10);
-            if (stop != line.c_str() + space || id < 0 || id > 1000000000) {
+            int id = -1;
+            if (!velko::text::parse_int(line.substr(0, space), &id) || id < 0 || id > 1000000000) {
                 continue;
             }
-            ids.emplace(line.substr(space + 1), static_cast<int>(id));
-            next_id = std::max(next_id, static_cast<int>(id) + 1);
+            ids.emplace(line.substr(space + 1), id);
+            next_id = std::max(next_id, id + 1);
         }
         return true;
     }
@@ -282,6 +252,12 @@ ArchiveFile::ArchiveFile(const std::string& hist_name, const char* data_name, bo
 }
 
 ArchiveFile::~ArchiveFile() {
+    {
+        std::lock_guard<std::mutex> booking(booking_mutex());
+        for (D_hist* hist : impl_->booked) {
+            hist->unbook(this);
+        }
+    }
     flush();
     if (impl_->hist_fd >= 0) {
         ::close(impl_->hist_fd);
@@ -290,6 +266,21 @@ ArchiveFile::~ArchiveFile() {
         ::close(impl_->data_fd);
     }
     delete impl_;
+}
+
+std::mutex& ArchiveFile::booking_mutex() {
+    static std::mutex* m = new std::mutex();  // never destroyed: archives may close during exit
+    return *m;
+}
+
+void ArchiveFile::link(D_hist* hist) {
+    if (std::find(impl_->booked.begin(), impl_->booked.end(), hist) == impl_->booked.end()) {
+        impl_->booked.push_back(hist);
+    }
+}
+
+void ArchiveFile::unlink(D_hist* hist) {
+    impl_->booked.erase(std::remove(impl_->booked.begin(), impl_->booked.end(), hist), impl_->booked.end());
 }
 
 int ArchiveFile::book(const std::string& channel) {

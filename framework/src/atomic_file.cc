@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "fd_io.h"
+
 namespace velko {
 
 namespace {
@@ -23,23 +25,6 @@ std::string parent_dir(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool write_fd(int fd, const std::string& content) {
-    const char* p = content.data();
-    size_t n = content.size();
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 int fail(std::string* error, const std::string& text) {
@@ -86,7 +71,7 @@ int write_file_atomically(const std::string& path, const std::string& content, b
         return fail(error, "Cannot save " + path + ": cannot create the temporary file " + tmp + ": " +
                                std::strerror(errno) + ".");
     }
-    bool ok = write_fd(fd, content) && ::fsync(fd) == 0;
+    bool ok = detail::write_all(fd, content.data(), content.size(), 0) && ::fsync(fd) == 0;
     int saved_errno = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

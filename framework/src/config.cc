@@ -2,17 +2,13 @@
 #include "config.h"
 
 #include "d_fct.h"
-#include "text_values.h"
+#include "text_tokens.h"
 #include "velko_types.h"
 
-using velko::detail::parse_bool;
-using velko::detail::parse_float;
-using velko::detail::parse_ifff;
-using velko::detail::parse_iiii;
-using velko::detail::parse_int;
-using velko::detail::parse_long;
-using velko::detail::split_words;
-using velko::detail::trim;
+using velko::text::parse_float;
+using velko::text::parse_ifff;
+using velko::text::parse_iiii;
+using velko::text::parse_int;
 
 void Config::insert(D_fct* prop, int type_code) {
     if (prop == nullptr) {
@@ -50,20 +46,16 @@ void parse_config_record(ConfigRecord* rec) {
     if (quote == std::string::npos || t.size() < quote + 2 || t.back() != '"') {
         return;
     }
-    std::vector<std::string> w = split_words(t.substr(0, quote));
-    int i1 = 0;
-    float f1 = 0.0f;
-    float f2 = 0.0f;
-    long tm = 0;
-    if (w.size() != 4 || !parse_int(w[0], &i1) || !parse_float(w[1], &f1) || !parse_float(w[2], &f2) ||
-        !parse_long(w[3], &tm)) {
+    const std::vector<std::string> w = text::split(t.substr(0, quote));
+    USTR head{};
+    if (w.size() != 4 || !text::parse_ustr_numbers(w.data(), &head)) {
         return;
     }
     rec->has_record = true;
-    rec->i1_data = i1;
-    rec->f1_data = f1;
-    rec->f2_data = f2;
-    rec->tm = tm;
+    rec->i1_data = head.i1_data;
+    rec->f1_data = head.f1_data;
+    rec->f2_data = head.f2_data;
+    rec->tm = static_cast<long>(head.tm);
     rec->str = t.substr(quote + 1, t.size() - quote - 2);
 }
 
@@ -79,8 +71,10 @@ std::string check_config_value(int type_code, const std::string& text) {
             return parse_float(text, &v) ? "" : shown + " is not a number";
         }
         case DATA_BOOL: {
-            bool v = false;
-            return parse_bool(text, &v) ? "" : shown + " is not a truth value (0, 1, false or true)";
+            // Stricter than the value container: a configuration file spells truth values one way.
+            const std::string t = text::trim(text);
+            const bool ok = t == "0" || t == "1" || t == "false" || t == "true";
+            return ok ? "" : shown + " is not a truth value (0, 1, false or true)";
         }
         case DATA_IIII: {
             IIII v{};
@@ -101,30 +95,7 @@ std::string check_config_value(int type_code, const std::string& text) {
 }
 
 std::string quote_text(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                out += c;
-        }
-    }
-    out += '"';
-    return out;
+    return text::quote(text, false);
 }
 
 std::string unquote_text(const std::string& text) {
@@ -138,25 +109,12 @@ std::string unquote_text(const std::string& text) {
             out += c;
             continue;
         }
-        char n = text[i + 1];
-        switch (n) {
-            case '\\':
-            case '"':
-                out += n;
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            default:  // not an escape: keep the backslash
-                out += c;
-                continue;
+        const char n = text::unescape(text[i + 1]);
+        if (n == '\0') {  // not an escape: keep the backslash
+            out += c;
+            continue;
         }
+        out += n;
         ++i;
     }
     return out;

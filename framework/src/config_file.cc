@@ -6,16 +6,15 @@
 #include <sstream>
 
 #include "config.h"
-#include "text_values.h"
+#include "text_tokens.h"
 
 namespace velko {
 
 namespace {
 
-using detail::parse_int;
-using detail::split_first_word;
-using detail::split_words;
-using detail::trim;
+using text::parse_int;
+using text::split_first_word;
+using text::trim;
 
 bool valid_part(const std::string& s) {
     if (s.empty()) {
@@ -132,7 +131,7 @@ class Parser {
     }
 
     bool location_header(const std::string& rest) {
-        std::vector<std::string> w = split_words(rest);
+        std::vector<std::string> w = text::split(rest);
         if (w.size() != 4 || w[3] != "{") {
             return fail_at(line_, "a location block must start with a line \"location NAME CODE KIND {\"");
         }

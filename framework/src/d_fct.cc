@@ -5,11 +5,11 @@
 #include "call_errors.h"
 #include "eq_fct.h"
 #include "monitor_hub.h"
-#include "text_values.h"
+#include "text_tokens.h"
 
 D_fct::D_fct(const std::string& name_text, EqFct* owner, int flags)
     : name_text_(name_text), owner_(owner), mode_(flags) {
-    velko::detail::split_first_word(name_text, &name_, &description_);
+    velko::text::split_first_word(name_text, &name_, &description_);
     if (owner_ != nullptr) {
         owner_->add_property(this);
     }

@@ -5,7 +5,7 @@
 #include "call_errors.h"
 #include "history.h"
 #include "properties.h"
-#include "text_values.h"
+#include "text_tokens.h"
 
 namespace velko {
 
@@ -19,7 +19,7 @@ template <>
 struct ValueKind<int> {
     static constexpr int type = DATA_INT;
     static constexpr const char* wanted = "an integer";
-    static bool parse(const std::string& text, int* out) { return detail::parse_int(text, out); }
+    static bool parse(const std::string& text, int* out) { return text::parse_int(text, out); }
     static std::string format(int v) { return std::to_string(v); }
     // Numbers are taken when they are whole and in range; a fraction is not silently cut.
     static bool from(const EqData& in, int* out) {
@@ -43,8 +43,8 @@ template <>
 struct ValueKind<float> {
     static constexpr int type = DATA_FLOAT;
     static constexpr const char* wanted = "a number";
-    static bool parse(const std::string& text, float* out) { return detail::parse_float(text, out); }
-    static std::string format(float v) { return detail::format_float(v); }
+    static bool parse(const std::string& text, float* out) { return text::parse_float(text, out); }
+    static std::string format(float v) { return text::format_float_g(v); }
     static bool from(const EqData& in, float* out) {
         if (in.type() == DATA_INT || in.type() == DATA_BOOL || in.type() == DATA_FLOAT) {
             *out = in.get_float();

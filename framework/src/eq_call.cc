@@ -61,6 +61,19 @@ struct Input {
     }
 };
 
+// Calls op of the location that adr names; the answer is in out, its error code the result.
+int call_location(void (EqFct::*op)(EqAdr*, EqData*, EqData*), EqAdr* adr, EqData* in, EqData* out) {
+    if (out == nullptr) {
+        return ERR_BAD_ADDRESS;
+    }
+    Input input(in, out);
+    out->init();
+    if (EqFct* loc = resolve_location(adr, out)) {
+        (loc->*op)(adr, input.in, out);
+    }
+    return out->error();
+}
+
 bool wants_callback(EqMonitorCallback cb) {
     return cb != nullptr && cb != no_monitor_callback();
 }
@@ -92,27 +105,11 @@ EqCall::~EqCall() {
 }
 
 int EqCall::get(EqAdr* adr, EqData* in, EqData* out) {
-    if (out == nullptr) {
-        return ERR_BAD_ADDRESS;
-    }
-    Input input(in, out);
-    out->init();
-    if (EqFct* loc = resolve_location(adr, out)) {
-        loc->get(adr, input.in, out);
-    }
-    return out->error();
+    return call_location(&EqFct::get, adr, in, out);
 }
 
 int EqCall::set(EqAdr* adr, EqData* in, EqData* out) {
-    if (out == nullptr) {
-        return ERR_BAD_ADDRESS;
-    }
-    Input input(in, out);
-    out->init();
-    if (EqFct* loc = resolve_location(adr, out)) {
-        loc->set(adr, input.in, out);
-    }
-    return out->error();
+    return call_location(&EqFct::set, adr, in, out);
 }
 
 int EqCall::names(EqAdr* adr, EqData* out) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "eq_data_text.h"
+#include "text_tokens.h"
 
 namespace velko {
 
@@ -32,16 +33,6 @@ bool is_float_array(int type_code) {
 
 bool is_ustr(int type_code) {
     return type_code == DATA_USTR || type_code == DATA_A_USTR;
-}
-
-// The text of a record: at most str_data_len bytes, ending early at a NUL. Never reads past the
-// count, whether the writer counted the terminating NUL or not.
-std::string ustr_text(const USTR& rec) {
-    if (rec.str_data.str_data_val == nullptr || rec.str_data.str_data_len <= 0) {
-        return std::string();
-    }
-    const size_t n = strnlen(rec.str_data.str_data_val, static_cast<size_t>(rec.str_data.str_data_len));
-    return std::string(rec.str_data.str_data_val, n);
 }
 
 }  // namespace
@@ -108,11 +99,11 @@ void EqData::clear_value() {
 }
 
 // The records' text pointers refer into the items' own strings; copies and reallocations move
-// those strings, so the pointers are set again after every such change.
+// those strings, so the pointers are set again after every such change. The lengths stay as
+// they were stored.
 void EqData::fix_ustr_pointers() {
     for (UstrItem& item : ustr_) {
         item.rec.str_data.str_data_val = item.text.data();
-        item.rec.str_data.str_data_len = static_cast<int>(item.text.size());
     }
 }
 
@@ -176,7 +167,9 @@ void EqData::set(const USTR& value, int index) {
     if (!index_ok(index)) {
         return;
     }
-    UstrItem item{value, ustr_text(value)};  // copied before the array changes: value may be one of its elements
+    // Copied before the array changes: value may be one of its elements.
+    UstrItem item{value, text::counted_text(value.str_data)};
+    item.rec.str_data.str_data_len = text::kept_length(value.str_data, item.text);
     const bool single = type_ == DATA_USTR && index == 0;
     keep_or_start(DATA_A_USTR, DATA_USTR);
     type_ = single ? DATA_USTR : DATA_A_USTR;
@@ -325,7 +318,7 @@ int EqData::get_int() const {
             return double_to_int(float_);
         case DATA_STRING: {
             double d = 0.0;
-            return text::text_to_double(text_, &d) ? double_to_int(d) : 0;
+            return text::parse_double(text_, &d) ? double_to_int(d) : 0;
         }
         case DATA_IIII:
             return iiii_.i1_data;
@@ -353,7 +346,7 @@ float EqData::get_float() const {
             return float_;
         case DATA_STRING: {
             double d = 0.0;
-            return text::text_to_double(text_, &d) ? static_cast<float>(d) : 0.0f;
+            return text::parse_double(text_, &d) ? static_cast<float>(d) : 0.0f;
         }
         case DATA_IIII:
             return static_cast<float>(iiii_.i1_data);

@@ -2,84 +2,16 @@
 // into exactly the same value; the forms are listed in docs/values.md.
 #include "eq_data_text.h"
 
-#include <cctype>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <vector>
+
+#include "text_tokens.h"
 
 namespace velko {
 namespace text {
 
 namespace {
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string trim(const std::string& s) {
-    size_t b = 0;
-    size_t e = s.size();
-    while (b < e && is_blank(s[b])) {
-        ++b;
-    }
-    while (e > b && is_blank(s[e - 1])) {
-        --e;
-    }
-    return s.substr(b, e - b);
-}
-
-std::vector<std::string> split(const std::string& s) {
-    std::vector<std::string> tokens;
-    size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && is_blank(s[i])) {
-            ++i;
-        }
-        const size_t start = i;
-        while (i < s.size() && !is_blank(s[i])) {
-            ++i;
-        }
-        if (i > start) {
-            tokens.push_back(s.substr(start, i - start));
-        }
-    }
-    return tokens;
-}
-
-// The token without one leading '+', so that "+3" reads like "3" ("+-3" stays invalid).
-const char* skip_plus(const std::string& token) {
-    const char* p = token.c_str();
-    if (p[0] == '+' && p[1] != '-' && p[1] != '+') {
-        ++p;
-    }
-    return p;
-}
-
-template <typename T>
-bool parse_whole(const std::string& token, T* out) {
-    if (token.empty()) {
-        return false;
-    }
-    const char* first = skip_plus(token);
-    const char* last = token.c_str() + token.size();
-    T value{};
-    const std::from_chars_result r = std::from_chars(first, last, value);
-    if (r.ec != std::errc() || r.ptr != last) {
-        return false;
-    }
-    *out = value;
-    return true;
-}
-
-// A well-formed number too large (or too small) even for a double.
-bool beyond_double(const std::string& token) {
-    const char* first = skip_plus(token);
-    const char* last = token.c_str() + token.size();
-    double value = 0.0;
-    const std::from_chars_result r = std::from_chars(first, last, value);
-    return r.ec == std::errc::result_out_of_range && r.ptr == last;
-}
 
 // A text quoted for an error message, cut so that messages stay short.
 std::string shown(const std::string& s) {
@@ -91,48 +23,11 @@ std::string format_int(long long v) {
     return std::to_string(v);
 }
 
-// USTR text inside double quotes; backslash, quote and control characters are escaped so that the
-// text form stays on one line and reads back unchanged.
-std::string quote(const std::string& s) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (const char c : s) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (u < 0x20 || u == 0x7f) {
-                    out += "\\x";
-                    out += hex[u >> 4];
-                    out += hex[u & 0xf];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string format_ustr(const USTR& rec) {
     const std::string text =
         rec.str_data.str_data_val != nullptr ? std::string(rec.str_data.str_data_val) : std::string();
     return format_int(rec.i1_data) + " " + format_float(rec.f1_data) + " " + format_float(rec.f2_data) + " " +
-           format_int(static_cast<long long>(rec.tm)) + " " + quote(text);
+           format_int(static_cast<long long>(rec.tm)) + " " + quote(text, true);
 }
 
 int hex_digit(char c) {
@@ -168,34 +63,20 @@ bool unquote(const char** p, std::string* out, std::string* why) {
         }
         const char e = *s;
         ++s;
-        switch (e) {
-            case '\\':
-            case '"':
-                text += e;
-                break;
-            case 'n':
-                text += '\n';
-                break;
-            case 't':
-                text += '\t';
-                break;
-            case 'r':
-                text += '\r';
-                break;
-            case 'x': {
-                const int hi = s[0] != '\0' ? hex_digit(s[0]) : -1;
-                const int lo = hi >= 0 ? hex_digit(s[1]) : -1;
-                if (lo < 0 || (hi == 0 && lo == 0)) {
-                    *why = "the quoted text has a \\x escape without two hex digits (or of a NUL)";
-                    return false;
-                }
-                text += static_cast<char>(hi * 16 + lo);
-                s += 2;
-                break;
-            }
-            default:
-                *why = "the quoted text has an unknown escape (known: \\\\ \\\" \\n \\t \\r \\xHH)";
+        if (unescape(e) != '\0') {
+            text += unescape(e);
+        } else if (e == 'x') {
+            const int hi = s[0] != '\0' ? hex_digit(s[0]) : -1;
+            const int lo = hi >= 0 ? hex_digit(s[1]) : -1;
+            if (lo < 0 || (hi == 0 && lo == 0)) {
+                *why = "the quoted text has a \\x escape without two hex digits (or of a NUL)";
                 return false;
+            }
+            text += static_cast<char>(hi * 16 + lo);
+            s += 2;
+        } else {
+            *why = "the quoted text has an unknown escape (known: \\\\ \\\" \\n \\t \\r \\xHH)";
+            return false;
         }
     }
     *p = s;
@@ -233,11 +114,8 @@ int read_ustr_record(const char** p, UstrRecord* out, std::string* why) {
             return 0;
         }
     }
-    int i1 = 0;
-    float f1 = 0.0f;
-    float f2 = 0.0f;
-    long long tm = 0;
-    if (!parse_int(tok[0], &i1) || !parse_float(tok[1], &f1) || !parse_float(tok[2], &f2) || !parse_long(tok[3], &tm)) {
+    USTR rec{};
+    if (!parse_ustr_numbers(tok, &rec)) {
         return 0;
     }
     while (*s != '\0' && is_blank(*s)) {
@@ -254,7 +132,7 @@ int read_ustr_record(const char** p, UstrRecord* out, std::string* why) {
         *why = "the quoted text is followed by other characters without a blank";
         return -1;
     }
-    out->rec = USTR{i1, f1, f2, static_cast<time_t>(tm), USTR_str{0, nullptr}};
+    out->rec = rec;
     out->text = std::move(text);
     *p = s;
     return 1;
@@ -319,9 +197,9 @@ int parse_tds(const std::string& text, std::vector<TDS>* values, std::string* wh
         return -1;
     }
     for (size_t i = 0; i < tokens.size(); i += 3) {
-        long long tm = 0;
+        long tm = 0;
         float data = 0.0f;
-        long long status = 0;
+        long status = 0;
         if (!parse_long(tokens[i], &tm) || !parse_float(tokens[i + 1], &data) || !parse_long(tokens[i + 2], &status) ||
             status < 0 || status > 255) {
             *why = "History record " + std::to_string(i / 3) + ", " +
@@ -335,15 +213,14 @@ int parse_tds(const std::string& text, std::vector<TDS>* values, std::string* wh
 }
 
 int parse_int_value(const std::string& text, EqData* out, std::string* why) {
-    const std::string t = trim(text);
     int i = 0;
     double d = 0.0;
-    if (parse_int(t, &i)) {
+    if (parse_int(text, &i)) {
         out->set(i);
         return 0;
     }
     // A number without a fraction is accepted in any notation ("3.0", "1e3").
-    if (parse_double(t, &d) && d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX) {
+    if (parse_double(text, &d) && d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX) {
         out->set(static_cast<int>(d));
         return 0;
     }
@@ -353,39 +230,26 @@ int parse_int_value(const std::string& text, EqData* out, std::string* why) {
 }
 
 int parse_float_value(const std::string& text, EqData* out, std::string* why) {
-    const std::string t = trim(text);
     float f = 0.0f;
-    double d = 0.0;
-    if (parse_float(t, &f)) {
+    if (parse_float(text, &f)) {
         out->set(f);
         return 0;
     }
-    if (parse_double(t, &d) || beyond_double(t)) {
-        *why = "The number " + shown(t) + " lies outside the float range.";
+    if (is_number(text)) {
+        *why = "The number " + shown(trim(text)) + " lies outside the float range.";
     } else {
         *why = "The text " + shown(text) + " is not a float number.";
     }
     return -1;
 }
 
-int parse_iiii(const std::string& text, EqData* out, std::string* why) {
-    const std::vector<std::string> t = split(text);
-    IIII v{};
-    if (t.size() != 4 || !parse_int(t[0], &v.i1_data) || !parse_int(t[1], &v.i2_data) || !parse_int(t[2], &v.i3_data) ||
-        !parse_int(t[3], &v.i4_data)) {
-        *why = "The text " + shown(text) + " is not four integers \"i1 i2 i3 i4\".";
-        return -1;
-    }
-    out->set(v);
-    return 0;
-}
-
-int parse_ifff(const std::string& text, EqData* out, std::string* why) {
-    const std::vector<std::string> t = split(text);
-    IFFF v{};
-    if (t.size() != 4 || !parse_int(t[0], &v.i1_data) || !parse_float(t[1], &v.f1_data) ||
-        !parse_float(t[2], &v.f2_data) || !parse_float(t[3], &v.f3_data)) {
-        *why = "The text " + shown(text) + " is not an integer and three floats \"i1 f1 f2 f3\".";
+// An IIII or IFFF record; form names it in the error text.
+template <typename Record>
+int parse_record_value(const std::string& text, bool (*parse)(const std::string&, Record*), const char* form,
+                       EqData* out, std::string* why) {
+    Record v{};
+    if (!parse(text, &v)) {
+        *why = "The text " + shown(text) + " is not " + form + ".";
         return -1;
     }
     out->set(v);
@@ -412,58 +276,6 @@ int parse_ustr_value(int type_code, const char* text, EqData* out, std::string* 
 }
 
 }  // namespace
-
-bool parse_long(const std::string& token, long long* out) {
-    return parse_whole(token, out);
-}
-
-bool parse_int(const std::string& token, int* out) {
-    return parse_whole(token, out);
-}
-
-bool parse_double(const std::string& token, double* out) {
-    return parse_whole(token, out);
-}
-
-bool parse_float(const std::string& token, float* out) {
-    double d = 0.0;
-    float f = 0.0f;
-    if (!parse_whole(token, &f)) {
-        // Numbers below the smallest float read as zero (or the nearest tiny float), not as errors.
-        if (!parse_double(token, &d) || std::isinf(static_cast<float>(d)) != std::isinf(d)) {
-            return false;
-        }
-        f = static_cast<float>(d);
-    }
-    *out = f;
-    return true;
-}
-
-bool parse_bool(const std::string& token, bool* out) {
-    std::string t = trim(token);
-    for (char& c : t) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    if (t == "true" || t == "yes" || t == "on" || t == "1") {
-        *out = true;
-        return true;
-    }
-    if (t == "false" || t == "no" || t == "off" || t == "0") {
-        *out = false;
-        return true;
-    }
-    return false;
-}
-
-std::string format_float(float value) {
-    char buf[64];
-    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, r.ptr);
-}
-
-bool text_to_double(const std::string& text, double* out) {
-    return parse_double(trim(text), out);
-}
 
 std::string format_value(const EqData& data) {
     std::string out;
@@ -540,9 +352,9 @@ int parse_value(int type_code, const char* text, EqData* out, std::string* why) 
             out->set(text);
             return 0;
         case DATA_IIII:
-            return parse_iiii(s, out, why);
+            return parse_record_value<IIII>(s, parse_iiii, "four integers \"i1 i2 i3 i4\"", out, why);
         case DATA_IFFF:
-            return parse_ifff(s, out, why);
+            return parse_record_value<IFFF>(s, parse_ifff, "an integer and three floats \"i1 f1 f2 f3\"", out, why);
         case DATA_USTR:
         case DATA_A_USTR:
             return parse_ustr_value(type_code, text, out, why);

@@ -7,7 +7,23 @@
 
 #include "call_errors.h"
 #include "d_fct.h"
-#include "text_values.h"
+#include "text_tokens.h"
+
+namespace {
+
+// Calls op of the property that adr names, serialised with the other calls on that property.
+void call_property(EqFct* loc, void (D_fct::*op)(EqAdr*, EqData*, EqData*, EqFct*), EqAdr* adr, EqData* in,
+                   EqData* out) {
+    D_fct* prop = adr == nullptr ? nullptr : loc->find_property(adr->property());
+    if (prop == nullptr) {
+        velko::detail::answer_unknown_property(adr, out);
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(prop->call_mutex());
+    (prop->*op)(adr, in, out, loc);
+}
+
+}  // namespace
 
 void D_gen_sts::change_bit(bool on, int bit) {
     if (bit < 0 || bit > 30) {
@@ -31,7 +47,7 @@ int D_gen_sts::value() const {
 EqFct::EqFct(const std::string& name_text) : name_text_(name_text) {
     std::string word;
     std::string rest;
-    velko::detail::split_first_word(name_text, &word, &rest);
+    velko::text::split_first_word(name_text, &word, &rest);
     if (word != "NAME" || rest.empty() || rest[0] != '=') {
         name_ = word;
     }
@@ -45,13 +61,7 @@ int EqFct::fct_code() {
 }
 
 void EqFct::get(EqAdr* adr, EqData* in, EqData* out) {
-    D_fct* prop = adr == nullptr ? nullptr : find_property(adr->property());
-    if (prop == nullptr) {
-        velko::detail::answer_unknown_property(adr, out);
-        return;
-    }
-    std::lock_guard<std::recursive_mutex> lock(prop->call_mutex());
-    prop->get(adr, in, out, this);
+    call_property(this, &D_fct::get, adr, in, out);
 }
 
 // The base location ignores the user signal; locations that react to it override this.
@@ -79,13 +89,7 @@ void EqFct::names(EqAdr* adr, EqData* out) {
 }
 
 void EqFct::set(EqAdr* adr, EqData* in, EqData* out) {
-    D_fct* prop = adr == nullptr ? nullptr : find_property(adr->property());
-    if (prop == nullptr) {
-        velko::detail::answer_unknown_property(adr, out);
-        return;
-    }
-    std::lock_guard<std::recursive_mutex> lock(prop->call_mutex());
-    prop->set(adr, in, out, this);
+    call_property(this, &D_fct::set, adr, in, out);
 }
 
 // The base location has no periodic work.

@@ -9,7 +9,12 @@
 D_hist::D_hist(const std::string& name_text, EqFct* owner, int capacity)
     : D_fct(name_text, owner), capacity_(capacity > 0 ? static_cast<size_t>(capacity) : 1) {}
 
-D_hist::~D_hist() = default;
+D_hist::~D_hist() {
+    std::lock_guard<std::mutex> booking(ArchiveFile::booking_mutex());
+    if (archive_ != nullptr) {
+        archive_->unlink(this);
+    }
+}
 
 void D_hist::get(EqAdr*, EqData*, EqData* out, EqFct*) {
     std::vector<TDS> recs = records();
@@ -49,8 +54,18 @@ void D_hist::book_hist(ArchiveFile* archive, const std::string& location, int, i
     if (id >= 0 && size > 0) {
         past = archive->read(channel);
     }
+    ArchiveFile* booked = id >= 0 ? archive : nullptr;
+    std::lock_guard<std::mutex> booking(ArchiveFile::booking_mutex());
     std::lock_guard<std::mutex> lock(mux_);
-    archive_ = id >= 0 ? archive : nullptr;
+    if (archive_ != booked) {
+        if (archive_ != nullptr) {
+            archive_->unlink(this);
+        }
+        if (booked != nullptr) {
+            booked->link(this);
+        }
+    }
+    archive_ = booked;
     archive_id_ = id;
     archive_name_ = channel;
     if (ring_.empty()) {
@@ -73,6 +88,14 @@ void D_hist::fill_hist(TDS* rec, int* result) {
     }
     if (result != nullptr) {
         *result = rc;
+    }
+}
+
+void D_hist::unbook(ArchiveFile* archive) {
+    std::lock_guard<std::mutex> lock(mux_);
+    if (archive_ == archive) {
+        archive_ = nullptr;
+        archive_id_ = -1;
     }
 }
 

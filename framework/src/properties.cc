@@ -1,14 +1,13 @@
 // Text, IIII, IFFF and text-record properties.
 #include "properties.h"
 
-#include <cstring>
 #include <ctime>
 
 #include "call_errors.h"
-#include "text_values.h"
+#include "text_tokens.h"
 
 using velko::detail::answer_wrong_type;
-using velko::detail::format_float;
+using velko::text::format_float_g;
 
 namespace {
 
@@ -71,7 +70,7 @@ void D_iiii::set(EqAdr*, EqData* in, EqData* out, EqFct*) {
     IIII v{};
     if (in != nullptr && in->type() == DATA_IIII) {
         v = in->get_iiii();
-    } else if (in == nullptr || in->type() != DATA_STRING || !velko::detail::parse_iiii(in->get_string(), &v)) {
+    } else if (in == nullptr || in->type() != DATA_STRING || !velko::text::parse_iiii(in->get_string(), &v)) {
         answer_wrong_type(name(), "four integers", in, out);
         return;
     }
@@ -79,7 +78,7 @@ void D_iiii::set(EqAdr*, EqData* in, EqData* out, EqFct*) {
 }
 
 void D_iiii::read_from_conf(const std::string& text) {
-    velko::detail::parse_iiii(text, &value_);
+    velko::text::parse_iiii(text, &value_);
 }
 
 void D_iiii::write(std::ostream& out) {
@@ -116,7 +115,7 @@ void D_dig_filter::set(EqAdr*, EqData* in, EqData* out, EqFct*) {
     IFFF v{};
     if (in != nullptr && in->type() == DATA_IFFF) {
         v = in->get_ifff();
-    } else if (in == nullptr || in->type() != DATA_STRING || !velko::detail::parse_ifff(in->get_string(), &v)) {
+    } else if (in == nullptr || in->type() != DATA_STRING || !velko::text::parse_ifff(in->get_string(), &v)) {
         answer_wrong_type(name(), "an integer and three numbers", in, out);
         return;
     }
@@ -124,12 +123,12 @@ void D_dig_filter::set(EqAdr*, EqData* in, EqData* out, EqFct*) {
 }
 
 void D_dig_filter::read_from_conf(const std::string& text) {
-    velko::detail::parse_ifff(text, &value_);
+    velko::text::parse_ifff(text, &value_);
 }
 
 void D_dig_filter::write(std::ostream& out) {
-    out << ' ' << value_.i1_data << ' ' << format_float(value_.f1_data) << ' ' << format_float(value_.f2_data) << ' '
-        << format_float(value_.f3_data) << '\n';
+    out << ' ' << value_.i1_data << ' ' << format_float_g(value_.f1_data) << ' ' << format_float_g(value_.f2_data)
+        << ' ' << format_float_g(value_.f3_data) << '\n';
 }
 
 int D_dig_filter::data_type() const {
@@ -193,8 +192,8 @@ void D_ustr::read_from_conf(const std::string& text) {
 }
 
 void D_ustr::write(std::ostream& out) {
-    out << " \t" << value_.i1_data << ' ' << format_float(value_.f1_data) << ' ' << format_float(value_.f2_data) << ' '
-        << static_cast<long>(value_.tm) << " \"" << text_ << "\"\n";
+    out << " \t" << value_.i1_data << ' ' << format_float_g(value_.f1_data) << ' ' << format_float_g(value_.f2_data)
+        << ' ' << static_cast<long>(value_.tm) << " \"" << text_ << "\"\n";
 }
 
 int D_ustr::data_type() const {
@@ -209,12 +208,12 @@ void D_ustr::set_value(USTR* v) {
     if (v == nullptr) {
         return;
     }
-    const char* src = v->str_data.str_data_val;
-    int len = v->str_data.str_data_len;
-    // Reads at most len bytes and stops at a NUL: a length beyond the real text cannot overrun.
-    text_ = (src == nullptr || len <= 0) ? std::string() : std::string(src, strnlen(src, static_cast<size_t>(len)));
+    // Reads at most str_data_len bytes and stops at a NUL: a length beyond the real text cannot overrun.
+    std::string text = velko::text::counted_text(v->str_data);
+    const int len = velko::text::kept_length(v->str_data, text);
+    text_ = std::move(text);
     value_ = *v;
     value_.str_data.str_data_val = text_.data();
-    value_.str_data.str_data_len = static_cast<int>(text_.size());
+    value_.str_data.str_data_len = len;
     publish();
 }

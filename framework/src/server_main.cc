@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "server.h"
-#include "text_values.h"
+#include "text_tokens.h"
 
 namespace velko {
 
@@ -60,12 +60,12 @@ int run_server(int argc, char** argv, const ServerHooks& hooks) {
             return 0;
         }
         if (const char* v = option_value(argc, argv, &i, "--rate", &missing)) {
-            if (missing || !detail::parse_int(v, &options.rate_ms_override) || options.rate_ms_override <= 0) {
+            if (missing || !text::parse_int(v, &options.rate_ms_override) || options.rate_ms_override <= 0) {
                 std::cerr << program << ": --rate needs a number of milliseconds above 0.\n";
                 return 2;
             }
         } else if (const char* c = option_value(argc, argv, &i, "--cycles", &missing)) {
-            if (missing || !detail::parse_long(c, &options.max_cycles) || options.max_cycles <= 0) {
+            if (missing || !text::parse_long(c, &options.max_cycles) || options.max_cycles <= 0) {
                 std::cerr << program << ": --cycles needs a number above 0.\n";
                 return 2;
             }

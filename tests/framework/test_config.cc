@@ -177,6 +177,25 @@ TEST(ConfigValues, ChecksByDeclaredType) {
     EXPECT_EQ(velko::check_config_value(DATA_A_USTR, "anything at all"), "");
 }
 
+TEST(ConfigValues, NumberFormsAtTheEdges) {
+    EXPECT_EQ(velko::check_config_value(DATA_INT, "+12"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_INT, "0x10"), "\"0x10\" is not an integer");
+    EXPECT_EQ(velko::check_config_value(DATA_FLOAT, "-1e-400"), "");  // below every float: zero
+    EXPECT_EQ(velko::check_config_value(DATA_FLOAT, "1e400"), "\"1e400\" is not a number");
+    EXPECT_EQ(velko::check_config_value(DATA_FLOAT, "1,5"), "\"1,5\" is not a number");
+    EXPECT_EQ(velko::check_config_value(DATA_FLOAT, "1e"), "\"1e\" is not a number");
+    EXPECT_NE(velko::check_config_value(DATA_BOOL, "TRUE"), "");
+    EXPECT_EQ(velko::check_config_value(DATA_BOOL, "0"), "");
+
+    ConfigRecord rec;
+    rec.text = "+3\t2.5e-1  -2 1700000000 \"x\"";
+    velko::parse_config_record(&rec);
+    ASSERT_TRUE(rec.has_record);
+    EXPECT_EQ(rec.i1_data, 3);
+    EXPECT_EQ(rec.f1_data, 0.25f);
+    EXPECT_EQ(rec.tm, 1700000000);
+}
+
 TEST(ConfigValues, QuotingRoundTrips) {
     for (const std::string& t : {std::string(""), std::string("plain"), std::string("with \"quotes\" and \\"),
                                  std::string("two\nlines\tand tab"), std::string("ends with \\")}) {

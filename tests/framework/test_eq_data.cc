@@ -458,10 +458,15 @@ TEST(EqDataUstr, TextLengthIsACountNeverReadPast) {
     u.str_data.str_data_len = 3;
     d.set(u, 0);
     EXPECT_STREQ(d.get_ustr(0)->str_data.str_data_val, "abc");
+    EXPECT_EQ(d.get_ustr(0)->str_data.str_data_len, 3);
     u = make_ustr(0, 0, 0, 0, "with nul");
     u.str_data.str_data_len = 9;  // counting the NUL, as some writers do
     d.set(u, 0);
     EXPECT_STREQ(d.get_ustr(0)->str_data.str_data_val, "with nul");
+    EXPECT_EQ(d.get_ustr(0)->str_data.str_data_len, 9);
+    EXPECT_EQ(d.get_ustr(0)->str_data.str_data_val[8], '\0');  // the counted NUL is there to read
+    u.str_data.str_data_len = 40;                              // beyond the text: the text's own length
+    d.set(u, 0);
     EXPECT_EQ(d.get_ustr(0)->str_data.str_data_len, 8);
     u.str_data.str_data_len = 0;
     d.set(u, 0);
@@ -470,6 +475,31 @@ TEST(EqDataUstr, TextLengthIsACountNeverReadPast) {
     u.str_data.str_data_len = 5;
     d.set(u, 0);
     EXPECT_STREQ(d.get_ustr(0)->str_data.str_data_val, "");
+}
+
+TEST(EqDataUstr, KeptLengthSurvivesGrowthAndCopies) {
+    EqData d;
+    USTR u = make_ustr(1, 0, 0, 0, "Idle");
+    u.str_data.str_data_len = 5;  // the state-machine properties count the NUL
+    d.set(u, 0);
+    for (int i = 1; i <= 64; ++i) {  // the array reallocates several times
+        d.set(make_ustr(i, 0, 0, 0, "x"), i);
+    }
+    const EqData copy(d);
+    EqData assigned;
+    assigned = d;
+    const EqData* all[] = {&d, &copy, &assigned};
+    for (const EqData* e : all) {
+        const USTR* first = e->get_ustr(0);
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->str_data.str_data_len, 5);
+        EXPECT_STREQ(first->str_data.str_data_val, "Idle");
+        EXPECT_EQ(e->get_ustr(64)->str_data.str_data_len, 1);
+    }
+    // Setting an element from one of the container's own records keeps its length as well.
+    d.set(*d.get_ustr(0), 3);
+    EXPECT_EQ(d.get_ustr(3)->str_data.str_data_len, 5);
+    EXPECT_STREQ(d.get_ustr(3)->str_data.str_data_val, "Idle");
 }
 
 TEST(EqDataUstr, SingleRecordTypeStaysSingleAtIndexZero) {
@@ -497,6 +527,11 @@ TEST(EqDataParse, ScalarsAcceptTheirForms) {
     EXPECT_EQ(d.set_from_string(" 3 "), 0);
     EXPECT_EQ(d.get_float(), 3.0f);
     EXPECT_EQ(d.set_from_string("1e-50"), 0);  // below the smallest float: zero, not an error
+    EXPECT_EQ(d.get_float(), 0.0f);
+    EXPECT_EQ(d.set_from_string("-1e-400"), 0);  // below even the smallest double
+    EXPECT_EQ(d.get_float(), 0.0f);
+    EXPECT_TRUE(std::signbit(d.get_float()));
+    EXPECT_EQ(d.set_from_string("0.000000000000000000000000000000000000000000000000000000000001e-300"), 0);
     EXPECT_EQ(d.get_float(), 0.0f);
     EXPECT_EQ(d.set_from_string("-inf"), 0);
     EXPECT_TRUE(std::isinf(d.get_float()));
@@ -531,6 +566,8 @@ TEST(EqDataParse, FailuresLeaveTheValueUnchanged) {
         {DATA_FLOAT,    "abc",                  "not a float"},
         {DATA_FLOAT,    "1e50",                 "outside the float range"},
         {DATA_FLOAT,    "-1e400",               "outside the float range"},
+        {DATA_FLOAT,    "0.01e99999999999999999999", "outside the float range"},
+        {DATA_FLOAT,    "1000e-310e1",          "not a float"},
         {DATA_FLOAT,    "1.5 2",                "not a float"},
         {DATA_BOOL,     "maybe",                "not a boolean"},
         {DATA_IIII,     "1 2 3",                "four integers"},

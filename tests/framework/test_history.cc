@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <memory>
+#include <thread>
 
+#include "journal.h"
 #include "velko.h"
 #include "velko_test.h"
 
@@ -217,4 +221,85 @@ TEST(DHist, AnUnusableArchiveLeavesTheRingBufferWorking) {
     h.fill_hist(&r, &result);
     EXPECT_EQ(result, 0);  // not booked: ring buffer only
     EXPECT_EQ(h.records().size(), 1u);
+}
+
+TEST(DHist, AClosedArchiveLeavesItsHistoriesOnTheRingBuffer) {
+    TempDir dir;
+    Loc loc;
+    D_hist h("H", &loc);
+    D_hist other("OTHER", &loc);
+    auto archive = std::make_unique<ArchiveFile>(dir.file("m.hist"), nullptr, false);
+    h.book_hist(archive.get(), "L", 0, 200, property_and_location);
+    other.book_hist(archive.get(), "L", 0, 200, property_and_location);
+    TDS first = rec(1, 1.0f);
+    h.fill_hist(&first, nullptr);
+    archive.reset();  // as a machine's root deletes its archive while the location lives on
+
+    TDS second = rec(2, 2.0f);
+    int result = -1;
+    h.fill_hist(&second, &result);
+    EXPECT_EQ(result, 0);
+    other.fill_hist(&second, &result);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(h.records().size(), 2u);
+    EXPECT_EQ(h.records()[1].tm, 2);
+    EXPECT_EQ(h.archive_name(), "L.H");
+
+    ArchiveFile reopened(dir.file("m.hist"), nullptr, false);
+    ASSERT_EQ(reopened.read("L.H").size(), 1u);  // only what came before the close
+    EXPECT_TRUE(reopened.read("L.OTHER").empty());
+}
+
+TEST(DHist, HistoriesGoneOrRebookedBeforeTheArchiveAreNotTouchedByItsClose) {
+    TempDir dir;
+    Loc loc;
+    ArchiveFile first(dir.file("first.hist"), nullptr, false);
+    {
+        D_hist gone("GONE", &loc);
+        gone.book_hist(&first, "L", 0, 200, property_only);
+    }
+    D_hist moved("MOVED", &loc);
+    {
+        ArchiveFile old(dir.file("old.hist"), nullptr, false);
+        moved.book_hist(&old, "L", 0, 200, property_only);
+        moved.book_hist(&first, "L", 0, 200, property_only);
+    }  // closing the archive it left does not unbook it from the one it moved to
+    TDS r = rec(5, 5.0f);
+    moved.fill_hist(&r, nullptr);
+    EXPECT_EQ(first.read("MOVED").size(), 1u);
+    ArchiveFile old_again(dir.file("old.hist"), nullptr, false);
+    EXPECT_TRUE(old_again.read("MOVED").empty());
+}
+
+TEST(DHist, ClosingTheArchiveWhileAnotherThreadFillsTheHistory) {
+    TempDir dir;
+    Loc loc;
+    constexpr int kRecords = 2000;
+    D_hist h("H", &loc, kRecords);
+    auto archive = std::make_unique<ArchiveFile>(dir.file("m.hist"), nullptr, false);
+    h.book_hist(archive.get(), "L", 0, 200, property_only);
+    std::atomic<int> filled{0};
+    std::atomic<int> failures{0};
+    std::thread filler([&] {
+        for (int i = 0; i < kRecords; ++i) {
+            TDS r = rec(i, static_cast<float>(i));
+            int result = -1;
+            h.fill_hist(&r, &result);
+            failures += result != 0 ? 1 : 0;
+            ++filled;
+        }
+    });
+    ASSERT_TRUE(testsupport::poll_until([&] { return filled.load() > 0; }));
+    archive.reset();
+    filler.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(h.records().size(), static_cast<size_t>(kRecords));
+    // The archive holds an unbroken run of the first records, as many as came before the close.
+    ArchiveFile reopened(dir.file("m.hist"), nullptr, false);
+    std::vector<TDS> stored = reopened.read("H");
+    ASSERT_FALSE(stored.empty());
+    ASSERT_LE(stored.size(), static_cast<size_t>(kRecords));
+    for (size_t i = 0; i < stored.size(); ++i) {
+        ASSERT_EQ(stored[i].tm, static_cast<time_t>(i));
+    }
 }

@@ -130,6 +130,38 @@ TEST(DValue, FloatTakesNumbersAndRoundTripsItsText) {
     EXPECT_EQ(back.value(), v.value()) << text;
 }
 
+TEST(DValue, ConfigurationNumbersKeepTheirLayoutAndReadBack) {
+    Loc loc;
+    velko::D_value<float> v("GAIN", &loc);
+    velko::D_value<float> back("BACK", &loc);
+    // The configuration file writes %g-style numbers with as few digits as read back exactly.
+    const std::pair<float, const char*> cases[] = {
+        {100000.0f, " 100000\n"},   {0.0001f, " 0.0001\n"}, {123456792.0f, " 1.2345679e+08\n"}, {0.25f, " 0.25\n"},
+        {1e-40f, " 9.99995e-41\n"}, {-3.0f, " -3\n"},       {3.14159265f, " 3.1415927\n"},
+    };
+    for (const auto& [value, line] : cases) {
+        v.set_value(value);
+        EXPECT_EQ(written(v), line);
+        back.read_from_conf(written(v));
+        EXPECT_EQ(back.value(), value) << line;
+    }
+    // Readable forms besides the written ones; a number too large for a float is refused.
+    const std::pair<const char*, float> texts[] = {
+        {"2.5e-3", 2.5e-3f}, {" +3 ", 3.0f}, {"1e-50", 0.0f}, {"-1e-400", 0.0f}};
+    for (const auto& [text, value] : texts) {
+        back.read_from_conf(text);
+        EXPECT_EQ(back.value(), value) << text;
+    }
+    back.read_from_conf("1e400");
+    EXPECT_EQ(back.value(), 0.0f);
+    back.read_from_conf("1,5");
+    EXPECT_EQ(back.value(), 0.0f);
+
+    D_dig_filter f("FILTER", &loc);
+    f.read_from_conf("2 100000 0.0001 1e-40");
+    EXPECT_EQ(written(f), " 2 100000 0.0001 9.99995e-41\n");
+}
+
 TEST(DValue, AttachedHistoryGetsEveryValue) {
     Loc loc;
     velko::D_value<float> v("TEMP", &loc);
@@ -226,6 +258,15 @@ TEST(DUstr, CopiesTheTextAndNeverReadsPastIt) {
     USTR cut{0, 0, 0, 0, {2, unterminated}};
     u.set_value(&cut);
     EXPECT_STREQ(u.value()->str_data.str_data_val, "ab");
+    EXPECT_EQ(u.value()->str_data.str_data_len, 2);
+    char busy[] = "Busy";
+    USTR counted{0, 0, 0, 0, {5, busy}};  // the length counts the NUL: kept as given
+    u.set_value(&counted);
+    EXPECT_STREQ(u.value()->str_data.str_data_val, "Busy");
+    EXPECT_EQ(u.value()->str_data.str_data_len, 5);
+    u.set_value(u.value());  // its own record
+    EXPECT_STREQ(u.value()->str_data.str_data_val, "Busy");
+    EXPECT_EQ(u.value()->str_data.str_data_len, 5);
     USTR none{0, 0, 0, 0, {-4, nullptr}};
     u.set_value(&none);
     EXPECT_STREQ(u.value()->str_data.str_data_val, "");
