@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "fsm.h"
 
@@ -333,6 +335,45 @@ TEST_F(Chain, RefreshEmptiesTheErrorFirstAndRecordsABadAddress) {
     ev.set_event("go", "*");
     leaf.process_event(&ev);
     EXPECT_STREQ(leaf.get_error(), "");
+}
+
+// An application thread writes an addressed channel (the general form, bracketed by the channel's
+// lock as the rule asks) while the event thread refreshes the state's channels.
+TEST_F(Chain, RemoteWritesFromAnotherThreadDuringRefreshes) {
+    ASSERT_EQ(velko_call, nullptr);
+    leaf.add_data("remote", nullptr, "FAC/DEV/LOC/PROP");
+    leaf.add_data("other", nullptr, "FAC/DEV/LOC/OTHER");
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        velko::EqData w;
+        w.set(5);
+        while (!stop.load()) {
+            leaf.data_lock(0, 0);
+            leaf.data_set(0, w);
+            leaf.data_unlock(0, 0);
+        }
+    });
+    for (int i = 0; i < 2000; i++) {
+        leaf.init_state();
+    }
+    stop = true;
+    writer.join();
+    // Both refresh and write fail for want of a client, each naming its own address.
+    char err[81];
+    leaf.copy_error(err, sizeof err);
+    EXPECT_NE(std::string(err).find("FAC/DEV/LOC/"), std::string::npos) << err;
+    EXPECT_EQ(leaf.data[1]->eq_data.error(), velko::ERR_UNREACHABLE);
+}
+
+TEST_F(Chain, CopyErrorCutsToTheBufferAndGivesTheWholeLength) {
+    std::string longer(100, 'x');
+    leaf.set_error(longer.c_str());
+    char buf[11];
+    EXPECT_EQ(leaf.copy_error(buf, sizeof buf), 100u);
+    EXPECT_STREQ(buf, "xxxxxxxxxx");
+    // Without room the length still comes back.
+    EXPECT_EQ(leaf.copy_error(buf, 0), 100u);
+    EXPECT_EQ(leaf.copy_error(nullptr, 5), 100u);
 }
 
 }  // namespace

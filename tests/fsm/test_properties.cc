@@ -2,9 +2,13 @@
 // flow status records.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fsm.h"
@@ -376,6 +380,84 @@ TEST(FlowProperty, ConfigurationWriteShowsDefaultState) {
     flow.write(out);
     EXPECT_NE(out.str().find("\"Idle : waiting\""), std::string::npos) << out.str();
     EXPECT_EQ(out.str().rfind(" \t0 0 0 ", 0), 0u) << out.str();
+}
+
+// The flow property that the poll action below reads, and what it read.
+D_flow* watched_flow = nullptr;
+std::string seen_status;
+
+int read_own_flow(FSMstate*) {
+    seen_status = watched_flow->get_val(0)->str_data.str_data_val;
+    return 0;
+}
+
+TEST(FlowProperty, AnActionOfTheActiveStateMayReadItsOwnFlow) {
+    // On the heap: should the read block, the blocked thread keeps using them to the end.
+    auto* sp = new FSMsuperstate(nullptr, "M", "", SUPER_STATE);
+    auto* busy = new FSMstate("Busy", "working", STATE);
+    sp->add_state(1, busy);
+    ASSERT_EQ(sp->link_state(), 0);
+    watched_flow = new D_flow("FLOW_1", nullptr);
+    watched_flow->set_state(sp);
+    busy->add_action("poll", read_own_flow);
+    busy->set_error("jammed");
+    sp->enter_state();
+
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread engine([sp, &done] {
+        FSMevent ev;
+        ev.set_event("tick", "*");
+        sp->process_event(&ev);
+        done.set_value();
+    });
+    if (finished.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        engine.detach();
+        FAIL() << "reading the flow's status from an action of its active state blocked";
+    }
+    engine.join();
+    EXPECT_EQ(seen_status, "Busy : jammed");
+    delete watched_flow;
+    delete sp;
+    delete busy;
+}
+
+TEST(FlowProperty, ErrorTextsRecordedWhileTheFlowIsReadAreWhole) {
+    FSMsuperstate sp(nullptr, "M", "", SUPER_STATE);
+    FSMstate busy("Busy", "working", STATE);
+    sp.add_state(1, &busy);
+    ASSERT_EQ(sp.link_state(), 0);
+    D_flow flow("FLOW_1", nullptr);
+    flow.set_state(&sp);
+    D_rstate fault("FAULT", nullptr);
+    fault.set_state(&sp);
+    const std::string first(70, 'a');
+    const std::string second = "short";
+    std::atomic<bool> stop{false};
+    // Another thread (a restore, an action elsewhere) records and clears the errors meanwhile.
+    std::thread recorder([&] {
+        for (int n = 0; !stop.load(); n++) {
+            busy.set_error(n % 2 == 0 ? first.c_str() : second.c_str());
+            sp.set_error(n % 2 == 0 ? first.c_str() : second.c_str());
+            sp.init_state();  // the refreshes of both states empty their errors
+        }
+    });
+    int bad = 0;
+    for (int i = 0; i < 20000; i++) {
+        std::string text = flow.get_val(0)->str_data.str_data_val;
+        if (text != "Busy : working" && text != "Busy : " + first && text != "Busy : " + second) {
+            bad++;
+        }
+        EqData res;
+        fault.get(nullptr, nullptr, &res, nullptr);
+        std::string fault_text = res.get_ustr(0)->str_data.str_data_val;
+        if (!fault_text.empty() && fault_text != first && fault_text != second) {
+            bad++;
+        }
+    }
+    stop = true;
+    recorder.join();
+    EXPECT_EQ(bad, 0);
 }
 
 TEST(FlowProperty, WritesAreIgnored) {

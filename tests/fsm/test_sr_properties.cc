@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "sr_func.h"
+#include "sr_files.h"
 #include "velko_test.h"
 
 namespace {
 
-const char kHead[] = "//Save_&_Restore//\n comment ;\n date ;\n";
+using srtest::kHead;
 
 class SrProperties : public ::testing::Test {
   protected:
@@ -83,14 +83,13 @@ TEST_F(SrProperties, SaveReadsThePropertiesAndCutsLongTexts) {
     char* saved = file("saved.sr", "");
     ASSERT_EQ(sr_save(t, saved, &data, &leaf), 0);
 
-    std::vector<sr_data*> list;
-    std::vector<sr_data*>* lp = &list;
-    ASSERT_EQ(fill_list(saved, &data, &lp), 0);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_STREQ(list[0]->value_, "-8");
-    EXPECT_EQ(std::string(list[1]->value_), long_text.substr(0, 255));
-    EXPECT_STREQ(list[2]->value_, "default");
-    clear_list(&list);
+    int rc = -1;
+    auto got = srtest::read_items(saved, &rc);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].value, "-8");
+    EXPECT_EQ(got[1].value, long_text.substr(0, 255));
+    EXPECT_EQ(got[2].value, "default");
 }
 
 }  // namespace

@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "sr_func.h"
+#include "sr_files.h"
 #include "velko_test.h"
 
 namespace {
 
-const char kHead[] = "//Save_&_Restore//\n FSM created Save & Restore file ;\n Tue Dec  8 14:33:03 2026\n ;\n";
+using srtest::items;
+using srtest::kHead;
 
 class SrReader : public ::testing::Test {
   protected:
@@ -42,19 +43,6 @@ class SrReader : public ::testing::Test {
     std::vector<sr_data*> list;
     velko::EqData data;
 };
-
-struct Item {
-    std::string name;
-    std::string value;
-    int type;
-};
-
-std::vector<Item> items(const std::vector<sr_data*>& list) {
-    std::vector<Item> out;
-    for (const sr_data* d : list)
-        out.push_back({d->name_, d->value_, d->type_});
-    return out;
-}
 
 TEST_F(SrReader, AcceptsBothHeadersAndReadsItemsInFileOrder) {
     std::string body = "F D L P1\t1\t42\t;\nF D L P2\t2\t1.5\t;\nF D L2 P3\t3\thello\t;\n";

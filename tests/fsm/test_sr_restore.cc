@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "sr_func.h"
+#include "sr_files.h"
 #include "velko_test.h"
 
 namespace {
 
-const char kHead[] = "//Save_&_Restore//\n FSM created Save & Restore file ;\n Tue Dec  8 14:33:03 2026\n ;\n";
+using srtest::kHead;
 
 // A state that notes every text written to its channels, in order, as "NAME=text".
 class RecordingState : public FSMstate {
@@ -24,11 +24,7 @@ class RecordingState : public FSMstate {
         writes.push_back(data[static_cast<size_t>(handle & 0xFFFFF)]->name + "=" + ds);
         return FSMstate::data_set(handle, ds, flag);
     }
-    void channel(const char* ch, const char* text) {
-        velko::EqData v;
-        v.set(text);
-        add_data(ch, &v, nullptr);
-    }
+    void channel(const char* ch, const char* text) { srtest::add_text_channel(this, ch, text); }
     std::string text(const char* ch) {
         int h = data_open(ch, 0);
         char* p = nullptr;

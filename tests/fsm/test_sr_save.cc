@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "sr_func.h"
+#include "sr_files.h"
 #include "velko_test.h"
 
 namespace {
 
-const char kHead[] = "//Save_&_Restore//\n old comment ;\n old date ;\n";
+using srtest::kHead;
+using srtest::read_items;
 
 // A state with text channels. Reading the channel named by kill_on ends the process at once, as a
 // crash in the middle of a save would.
@@ -32,11 +33,7 @@ class ChannelState : public FSMstate {
             raise(SIGKILL);
         return FSMstate::data_get(handle, ds, flag);
     }
-    void channel(const char* ch, const char* text) {
-        velko::EqData v;
-        v.set(text);
-        add_data(ch, &v, nullptr);
-    }
+    void channel(const char* ch, const char* text) { srtest::add_text_channel(this, ch, text); }
     std::string kill_on;
 };
 
@@ -102,16 +99,15 @@ TEST_F(SrSave, ChannelValuesAndTemplateDefaultsAreWrittenAndReadBack) {
     EXPECT_EQ(got[5], "F D L B\t1\t5\t;");
     EXPECT_EQ(got[6], "F D L2 C\t2\t0.5\t;");
 
-    std::vector<sr_data*> list;
-    std::vector<sr_data*>* lp = &list;
-    ASSERT_EQ(fill_list(const_cast<char*>(target.c_str()), &data, &lp), 0);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_STREQ(list[0]->name_, "F/D/L/A");
-    EXPECT_STREQ(list[0]->value_, "from channel");
-    EXPECT_STREQ(list[2]->name_, "F/D/L2/C");
-    EXPECT_STREQ(list[2]->value_, "0.5");
-    EXPECT_EQ(list[2]->type_, 2);
-    clear_list(&list);
+    int rc = -1;
+    auto got_items = read_items(target, &rc);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(got_items.size(), 3u);
+    EXPECT_EQ(got_items[0].name, "F/D/L/A");
+    EXPECT_EQ(got_items[0].value, "from channel");
+    EXPECT_EQ(got_items[2].name, "F/D/L2/C");
+    EXPECT_EQ(got_items[2].value, "0.5");
+    EXPECT_EQ(got_items[2].type, 2);
 }
 
 TEST_F(SrSave, EmptyValuesAndTheTemplatesTypeCode) {
@@ -125,14 +121,13 @@ TEST_F(SrSave, AValueHoldingASemicolonCannotInjectItems) {
     put(tmpl_path, std::string(kHead) + "F D L A\t3\tx\t;\nF D L B\t3\ty\t;\n");
     state.channel("A", "left ;F D L B\t3\tinjected");
     ASSERT_EQ(save(&state), 0);
-    std::vector<sr_data*> list;
-    std::vector<sr_data*>* lp = &list;
-    ASSERT_EQ(fill_list(const_cast<char*>(target.c_str()), &data, &lp), 0);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_STREQ(list[0]->value_, "left ");
-    EXPECT_STREQ(list[1]->name_, "F/D/L/B");
-    EXPECT_STREQ(list[1]->value_, "y");
-    clear_list(&list);
+    int rc = -1;
+    auto got = read_items(target, &rc);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].value, "left ");
+    EXPECT_EQ(got[1].name, "F/D/L/B");
+    EXPECT_EQ(got[1].value, "y");
 }
 
 TEST_F(SrSave, TemplateErrorsWriteNothing) {

@@ -507,6 +507,93 @@ TEST(UnboundLocation, DataLockWaitsForTheLocationMutex) {
     loc.velko_data.clear();
 }
 
+// An application's own property class that reports the type code of one of the platform's classes.
+class Impostor : public D_fct {
+  public:
+    Impostor(const char* name, EqFct* owner, int code) : D_fct(name, owner), code_(code) {}
+    int data_type() const override { return code_; }
+    using D_fct::data_type;
+
+  private:
+    int code_;
+};
+
+TEST_F(Props, PropertiesOfOtherClassesWithAKnownTypeCodeAreRefused) {
+    Impostor fake_int("FAKEINT", &loc, DATA_INT);
+    Impostor fake_float("FAKEFLOAT", &loc, DATA_FLOAT);
+    Impostor fake_iiii("FAKEIIII", &loc, DATA_IIII);
+    Impostor fake_hist("FAKEHIST", &loc, DATA_A_TDS);
+    // The location's own event property reports text records too, but is no D_ustr.
+    loc.velko_data.insert(loc.velko_data.end(), {&fake_int, &fake_float, &fake_iiii, &fake_hist, &loc.event});
+    for (const char* name : {"FAKEINT", "FAKEFLOAT", "FAKEIIII", "FAKEHIST", "EVENT"}) {
+        int hd = leaf.data_open(name, 0);
+        ASSERT_LT(hd, 0) << name;
+        int i = 5;
+        float f = 5.0f;
+        char* s = nullptr;
+        IIII ii{1, 1, 1, 1};
+        TDS rec{};
+        EXPECT_EQ(leaf.data_get(hd, &i, 0), -1) << name;
+        EXPECT_EQ(leaf.data_get(hd, &f, 0), -1) << name;
+        EXPECT_EQ(leaf.data_get(hd, &s, 0), -1) << name;
+        EXPECT_EQ(leaf.data_get(hd, &ii, 0), -1) << name;
+        EXPECT_EQ(leaf.data_set(hd, 3, 0), -1) << name;
+        EXPECT_EQ(leaf.data_set(hd, 3.0f, 0), -1) << name;
+        EXPECT_EQ(leaf.data_set(hd, const_cast<char*>("1 2 3 4"), 0), -1) << name;
+        EXPECT_EQ(leaf.data_set(hd, &ii, 0), -1) << name;
+        EXPECT_EQ(leaf.data_set(hd, &rec, 0), -1) << name;
+        EXPECT_EQ(i, 5);
+        EXPECT_EQ(s, nullptr);
+        // They can still be pointed to and locked.
+        void* p = nullptr;
+        EXPECT_EQ(leaf.data_pointer(hd, &p, 0), 0) << name;
+        EXPECT_NE(p, nullptr);
+    }
+    EXPECT_EQ(loc.event.value()->str_data.str_data_len, 0);
+}
+
+TEST_F(Props, RecordsReadWhileTheNetworkWritesAreWhole) {
+    // A network client writes records through the location (the platform's call path) while a
+    // state of the machine reads them through its handles.
+    const std::string long_text(200, 'w');
+    IIII zeros{};
+    piiii.set_value(&zeros);
+    int h4 = leaf.data_open("PIIII", 0);
+    int hu = leaf.data_open("PUSTR", 0);
+    std::atomic<bool> stop{false};
+    std::thread client([&] {
+        EqAdr adr;
+        for (int n = 0; !stop.load(); n++) {
+            EqData in;
+            EqData out;
+            in.set(IIII{n, n, n, n});
+            adr.set("F", "L", "D", "PIIII");
+            loc.set(&adr, &in, &out);
+            in.set(n % 2 == 0 ? "short" : long_text.c_str());
+            adr.set("F", "L", "D", "PUSTR");
+            loc.set(&adr, &in, &out);
+        }
+    });
+    int torn = 0;
+    for (int i = 0; i < 20000; i++) {
+        IIII got{};
+        ASSERT_EQ(leaf.data_get(h4, &got, 0), 0);
+        if (got.i1_data != got.i2_data || got.i1_data != got.i3_data || got.i1_data != got.i4_data) {
+            torn++;
+        }
+        char* s = nullptr;
+        ASSERT_EQ(leaf.data_get(hu, &s, 0), 0);
+        std::string text = s;
+        delete[] s;
+        if (text != "some text" && text != "short" && text != long_text) {
+            torn++;
+        }
+    }
+    stop = true;
+    client.join();
+    EXPECT_EQ(torn, 0);
+}
+
 // A superstate location placed into the root's flow: its properties come first for the states
 // below it, and the root location's properties are one level further up.
 class TwoLocations : public Props {

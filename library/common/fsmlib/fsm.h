@@ -105,6 +105,10 @@ class FSMstate {
     void set_event_name(const char* namep);
     void set_error(const char* error_txt);
     void set_parent(FSMstate* prptr);
+    // Copies the error text into buf (cut to size - 1 characters and terminated; nothing when buf
+    // is null or size 0) and returns its whole length. Unlike get_error it is safe while other
+    // threads record errors on the state.
+    size_t copy_error(char* buf, size_t size);
 
     // Building.
     void add_action(const char* ev_name, int (*hdl)(FSMstate*));
@@ -178,6 +182,9 @@ class FSMstate {
     std::string name;
     std::string description;
     std::string error;
+    // Guards error alone: errors are recorded from any thread (actions, refreshes, restores) and
+    // read by property readers that hold other locks, so it is taken last and nothing is called under it.
+    pthread_mutex_t err_mux;
     std::string event_name;
     FSMstate* root;
     FSMstate* parent;
@@ -223,6 +230,10 @@ class FSMsuperstate : public FSMstate {
         void process_irq2(FSMevent* event);
 
       private:
+        // The active state while the flow takes events and interrupts (it has members and has not
+        // finished), else null; read under the flow's lock, which is released before it is used.
+        FSMstate* dispatch_target();
+
         pthread_mutex_t mux;
         int id;
         int run;

@@ -153,14 +153,23 @@ void EqFSMlocation::interrupt2() {
 
 namespace {
 
-// Interrupt threads wait here until the event thread has initialised and entered the machine.
-void wait_until_ready(EqFSMlocation* lp) {
+// The body of an interrupt thread: it waits until the event thread has initialised and entered the
+// machine, then runs the passes of its queue for ever through line (process_irq1 or process_irq2).
+void* interrupt_engine(void* ptr, void (FSMsuperstate::*line)(FSMevent*)) {
+    auto* lp = static_cast<EqFSMlocation*>(ptr);
+    if (lp == nullptr || lp->state_ptr == nullptr) {
+        return nullptr;
+    }
+    FSMevent event;
     pthread_mutex_lock(&lp->mux);
     while (lp->fsm_ready == 0) {
         lp->fsm_waiting = 1;
         pthread_cond_wait(&lp->cond, &lp->mux);
     }
     pthread_mutex_unlock(&lp->mux);
+    for (;;) {
+        (lp->state_ptr->*line)(&event);
+    }
 }
 
 }  // namespace
@@ -187,25 +196,9 @@ void* event_engine(void* ptr) {
 }
 
 void* irq1_engine(void* ptr) {
-    auto* lp = static_cast<EqFSMlocation*>(ptr);
-    if (lp == nullptr || lp->state_ptr == nullptr) {
-        return nullptr;
-    }
-    FSMevent event;
-    wait_until_ready(lp);
-    for (;;) {
-        lp->state_ptr->process_irq1(&event);
-    }
+    return interrupt_engine(ptr, &FSMsuperstate::process_irq1);
 }
 
 void* irq2_engine(void* ptr) {
-    auto* lp = static_cast<EqFSMlocation*>(ptr);
-    if (lp == nullptr || lp->state_ptr == nullptr) {
-        return nullptr;
-    }
-    FSMevent event;
-    wait_until_ready(lp);
-    for (;;) {
-        lp->state_ptr->process_irq2(&event);
-    }
+    return interrupt_engine(ptr, &FSMsuperstate::process_irq2);
 }

@@ -1,18 +1,6 @@
 // The event record: name, target specifier and the next state a fired transition names.
 #include "fsm.h"
-
-namespace {
-
-// A null text is stored as the empty string rather than dereferenced.
-inline void assign_text(std::string& field, const char* text) {
-    if (text) {
-        field.assign(text);
-    } else {
-        field.clear();
-    }
-}
-
-}  // namespace
+#include "fsm_text.h"
 
 FSMevent::FSMevent() = default;
 

@@ -247,10 +247,8 @@ void D_rstate::get(EqAdr*, EqData*, EqData* res, EqFct*) {
     if (state != nullptr) {
         state->lock_state();
     }
-    const char* e = state != nullptr ? text_or_empty(state->get_error()) : "";
-    size_t n = strlen(e);
     memset(comment, 0, sizeof(comment));
-    copy_cut(comment, sizeof(comment), e, n);
+    size_t n = state != nullptr ? state->copy_error(comment, sizeof(comment)) : 0;
     value_.i1_data = 0;
     value_.f1_data = 0.0f;
     value_.f2_data = n != 0 ? 1.0f : 0.0f;
@@ -339,9 +337,9 @@ USTR* D_flow::get_val(int flag) {
 }
 
 size_t D_flow::copy_active_error(char* buf, size_t size) {
-    // The engine threads change a state's error text only while they hold that state's lock, so
-    // the text is copied under the lock of the flow's active state (found among the members by
-    // name), never read from outside it.
+    // The active state's error text is written by the engine threads, so it is copied under the
+    // state's error lock. Its state lock is not taken: an action of that state may itself read
+    // this property while it holds it.
     buf[0] = '\0';
     const char* active = state->get_ast_name(flow_id, nullptr, 0);
     if (active == nullptr) {
@@ -358,10 +356,5 @@ size_t D_flow::copy_active_error(char* buf, size_t size) {
             member = candidate;
         }
     }
-    member->lock_state();
-    const char* err = text_or_empty(member->get_error());
-    size_t len = strlen(err);
-    copy_cut(buf, size, err, len);
-    member->unlock_state();
-    return len;
+    return member->copy_error(buf, size);
 }

@@ -138,28 +138,30 @@ void FSMrootstate::init_archiver() {
 
 // ---- queues ----
 
-void FSMrootstate::post_event(FSMevent* ep) {
+namespace {
+
+// A posted event is queued; a null one starts a pass of the queue.
+template <class Queue>
+void post_to(Queue& q, FSMevent* ep) {
     if (ep) {
-        event_fifo.enqueue(*ep);
+        q.enqueue(*ep);
     } else {
-        event_fifo.signal();
+        q.signal();
     }
+}
+
+}  // namespace
+
+void FSMrootstate::post_event(FSMevent* ep) {
+    post_to(event_fifo, ep);
 }
 
 void FSMrootstate::post_irq1(FSMevent* ep) {
-    if (ep) {
-        irq1_fifo.enqueue(*ep);
-    } else {
-        irq1_fifo.signal();
-    }
+    post_to(irq1_fifo, ep);
 }
 
 void FSMrootstate::post_irq2(FSMevent* ep) {
-    if (ep) {
-        irq2_fifo.enqueue(*ep);
-    } else {
-        irq2_fifo.signal();
-    }
+    post_to(irq2_fifo, ep);
 }
 
 int FSMrootstate::process_event(FSMevent* ep) {

@@ -3,17 +3,9 @@
 
 #include "fsm.h"
 #include "fsm_sync.h"
+#include "fsm_text.h"
 
 namespace {
-
-// A null text is stored as the empty string rather than dereferenced.
-inline void assign_text(std::string& field, const char* text) {
-    if (text) {
-        field.assign(text);
-    } else {
-        field.clear();
-    }
-}
 
 // Runs an action slot when it is set.
 inline void run_action(FSMstate::action_fn fn, FSMstate* sp) {
@@ -84,6 +76,7 @@ FSMstate::FSMstate(int st_type)
       usr_irq1(nullptr),
       usr_irq2(nullptr) {
     fsm_mutex_init(&mux);
+    fsm_mutex_init(&err_mux);
 }
 
 FSMstate::FSMstate(const char* st_name, const char* st_descr, int st_type) : FSMstate(st_type) {
@@ -110,6 +103,7 @@ FSMstate::~FSMstate() {
         delete eh;
     }
     handler.clear();
+    pthread_mutex_destroy(&err_mux);
     pthread_mutex_destroy(&mux);
 }
 
@@ -175,9 +169,24 @@ void FSMstate::set_event_name(const char* namep) {
 }
 
 void FSMstate::set_error(const char* error_txt) {
-    if (error.empty() && error_txt) {
+    if (!error_txt) {
+        return;
+    }
+    pthread_mutex_lock(&err_mux);
+    if (error.empty()) {
         error = error_txt;
     }
+    pthread_mutex_unlock(&err_mux);
+}
+
+size_t FSMstate::copy_error(char* buf, size_t size) {
+    pthread_mutex_lock(&err_mux);
+    size_t len = error.size();
+    if (buf && size > 0) {
+        buf[error.copy(buf, size - 1)] = '\0';
+    }
+    pthread_mutex_unlock(&err_mux);
+    return len;
 }
 
 void FSMstate::set_parent(FSMstate* prptr) {
@@ -185,7 +194,9 @@ void FSMstate::set_parent(FSMstate* prptr) {
 }
 
 void FSMstate::clear_error() {
+    pthread_mutex_lock(&err_mux);
     error.clear();
+    pthread_mutex_unlock(&err_mux);
 }
 
 // ---- building ----

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "fsm.h"
+#include "fsm_sync.h"
+#include "fsm_text.h"
 
 namespace {
 
@@ -13,14 +15,6 @@ constexpr int kLevelMask = 0x7FF;
 constexpr int kIndexMask = 0xFFFFF;
 // Error texts are taken from a value into a buffer of this size (longer texts are cut).
 constexpr size_t kTextSize = 80;
-
-void init_channel_mutex(pthread_mutex_t* m) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_PRIVATE);
-    pthread_mutex_init(m, &attr);
-    pthread_mutexattr_destroy(&attr);
-}
 
 FSMstate::local_data* find_channel(std::vector<FSMstate::local_data*>& list, const char* name) {
     for (FSMstate::local_data* ld : list) {
@@ -64,7 +58,7 @@ void FSMstate::add_data(const char* namep, velko::EqData* ptr, const char* eq_na
     ld->name = namep;
     ld->eq_data.init();
     ld->eq_name = (eq_name != nullptr && eq_name[0] != '\0') ? eq_name : "";
-    init_channel_mutex(&ld->mux);
+    fsm_mutex_init(&ld->mux);
     if (ptr != nullptr) {
         ld->eq_data.copy_from(ptr);
     }
@@ -86,7 +80,7 @@ void FSMstate::set_address(const char* namep, const char* eq_name) {
         return;
     }
     pthread_mutex_lock(&ld->mux);
-    ld->eq_name = eq_name != nullptr ? eq_name : "";
+    assign_text(ld->eq_name, eq_name);
     pthread_mutex_unlock(&ld->mux);
 }
 
@@ -399,11 +393,14 @@ int FSMstate::data_set(int handle, velko::EqData& dt) {
         ld->eq_data.copy_from(&dt);
         return 0;
     }
-    // The equipment's value comes back with the next refresh; the channel keeps its value.
+    // The equipment's value comes back with the next refresh; the channel keeps its value. The
+    // address is a local one: this write may run on another thread than the state's refresh,
+    // which uses eq_addr under the state's lock.
+    velko::EqAdr adr;
     velko::EqData result;
-    if (prepare_call(eq_addr, ld->eq_name, result)) {
+    if (prepare_call(adr, ld->eq_name, result)) {
         pthread_mutex_lock(&velko_mux);
-        velko_call->set(&eq_addr, &dt, &result);
+        velko_call->set(&adr, &dt, &result);
         pthread_mutex_unlock(&velko_mux);
     }
     if (result.error() != 0) {

@@ -3,6 +3,7 @@
 
 #include "fsm.h"
 #include "fsm_sync.h"
+#include "fsm_text.h"
 
 // ---- one flow ----
 // A flow without members, or whose linking failed, has no active state: every lifecycle call,
@@ -62,7 +63,7 @@ void FSMsuperstate::frame::set_attribute(int flag) {
 }
 
 void FSMsuperstate::frame::set_active(const char* name) {
-    state_name = name ? name : "";
+    assign_text(state_name, name);
 }
 
 const char* FSMsuperstate::frame::get_st_name(int index, FSMstate** ptr) {
@@ -159,10 +160,15 @@ void FSMsuperstate::frame::leave_state() {
     pthread_mutex_unlock(&mux);
 }
 
-int FSMsuperstate::frame::process_event(FSMevent* event) {
+FSMstate* FSMsuperstate::frame::dispatch_target() {
     pthread_mutex_lock(&mux);
     FSMstate* current = (state.empty() || run == 1) ? nullptr : active_state;
     pthread_mutex_unlock(&mux);
+    return current;
+}
+
+int FSMsuperstate::frame::process_event(FSMevent* event) {
+    FSMstate* current = dispatch_target();
     if (!current || current->process_event(event) == 0) {
         return 0;
     }
@@ -188,18 +194,14 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
 }
 
 void FSMsuperstate::frame::process_irq1(FSMevent* event) {
-    pthread_mutex_lock(&mux);
-    FSMstate* current = (state.empty() || run == 1) ? nullptr : active_state;
-    pthread_mutex_unlock(&mux);
+    FSMstate* current = dispatch_target();
     if (current) {
         current->process_irq1(event);
     }
 }
 
 void FSMsuperstate::frame::process_irq2(FSMevent* event) {
-    pthread_mutex_lock(&mux);
-    FSMstate* current = (state.empty() || run == 1) ? nullptr : active_state;
-    pthread_mutex_unlock(&mux);
+    FSMstate* current = dispatch_target();
     if (current) {
         current->process_irq2(event);
     }
@@ -379,7 +381,9 @@ void FSMsuperstate::init_state() {
     }
     FSMrootstate* top = static_cast<FSMrootstate*>(rp);
     for (D_fct* prop : location->velko_data) {
-        if (prop->data_type() != DATA_A_TDS) {
+        // Only the platform's history class can be booked, whatever else reports the history type.
+        D_hist* hist = prop && prop->data_type() == DATA_A_TDS ? dynamic_cast<D_hist*>(prop) : nullptr;
+        if (!hist) {
             continue;
         }
         top->init_archiver();
@@ -388,7 +392,7 @@ void FSMsuperstate::init_state() {
             continue;
         }
         pthread_mutex_lock(&arch_mux);
-        static_cast<D_hist*>(prop)->book_hist(top->atdsp, location->name(), ring_buffer, 200, property_and_location);
+        hist->book_hist(top->atdsp, location->name(), ring_buffer, 200, property_and_location);
         pthread_mutex_unlock(&arch_mux);
     }
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "fsm.h"
 
@@ -94,12 +95,38 @@ void give_text(char** ds, const char* text, size_t len, size_t min_size) {
     (*ds)[len] = '\0';
 }
 
-void append_history(D_fct* dp, float value) {
+// The property as the platform class its type code stands for, or null when it reports another
+// code or is of another class (an application's own class reporting that code is handled like a
+// property of a type the access form does not know).
+template <class P>
+P* typed(D_fct* dp, int code) {
+    return dp->data_type() == code ? dynamic_cast<P*>(dp) : nullptr;
+}
+
+// The record properties (D_iiii, D_dig_filter, D_ustr) keep their value without a lock of their
+// own: the platform serialises its calls on a property with the property's call mutex, and the
+// library's reads and writes take it as well. D_value and D_hist lock inside their accessors.
+// None of these classes calls back into the library, so the call mutex is always taken last.
+typedef std::lock_guard<std::recursive_mutex> CallLock;
+
+template <class P, class R>
+R read_record(P* p) {
+    CallLock hold(p->call_mutex());
+    return *p->value();
+}
+
+template <class P, class R>
+void write_record(P* p, R* v) {
+    CallLock hold(p->call_mutex());
+    p->set_value(v);
+}
+
+void append_history(D_hist* hp, float value) {
     TDS rec;
     rec.tm = time(nullptr);
     rec.data = value;
     rec.status = 0;
-    static_cast<D_hist*>(dp)->fill_hist(&rec, nullptr);
+    hp->fill_hist(&rec, nullptr);
 }
 
 // The mutex that guards property i of a location: its own once the location is bound, the
@@ -189,15 +216,14 @@ int FSMsuperstate::data_get(int handle, int* di, int flag) {
     if (di == nullptr) {
         return -1;
     }
-    switch (dp->data_type()) {
-        case DATA_INT:
-            *di = static_cast<velko::D_value<int>*>(dp)->value();
-            return 0;
-        case DATA_FLOAT:
-            return float_to_int(static_cast<velko::D_value<float>*>(dp)->value(), di) ? 0 : -1;
-        default:
-            return -1;
+    if (auto* pi = typed<velko::D_value<int>>(dp, DATA_INT)) {
+        *di = pi->value();
+        return 0;
     }
+    if (auto* pf = typed<velko::D_value<float>>(dp, DATA_FLOAT)) {
+        return float_to_int(pf->value(), di) ? 0 : -1;
+    }
+    return -1;
 }
 
 int FSMsuperstate::data_get(int handle, float* df, int flag) {
@@ -210,16 +236,15 @@ int FSMsuperstate::data_get(int handle, float* df, int flag) {
     if (df == nullptr) {
         return -1;
     }
-    switch (dp->data_type()) {
-        case DATA_INT:
-            *df = static_cast<float>(static_cast<velko::D_value<int>*>(dp)->value());
-            return 0;
-        case DATA_FLOAT:
-            *df = static_cast<velko::D_value<float>*>(dp)->value();
-            return 0;
-        default:
-            return -1;
+    if (auto* pi = typed<velko::D_value<int>>(dp, DATA_INT)) {
+        *df = static_cast<float>(pi->value());
+        return 0;
     }
+    if (auto* pf = typed<velko::D_value<float>>(dp, DATA_FLOAT)) {
+        *df = pf->value();
+        return 0;
+    }
+    return -1;
 }
 
 int FSMsuperstate::data_get(int handle, char** ds, int flag) {
@@ -234,36 +259,27 @@ int FSMsuperstate::data_get(int handle, char** ds, int flag) {
     }
     char buf[kNumberTextSize];
     int n = -1;
-    switch (dp->data_type()) {
-        case DATA_INT:
-            n = snprintf(buf, sizeof buf, "%d", static_cast<velko::D_value<int>*>(dp)->value());
-            break;
-        case DATA_FLOAT:
-            n = snprintf(buf, sizeof buf, "%f", static_cast<double>(static_cast<velko::D_value<float>*>(dp)->value()));
-            break;
-        case DATA_IIII: {
-            const IIII* v = static_cast<D_iiii*>(dp)->value();
-            n = snprintf(buf, sizeof buf, "%d %d %d %d", v->i1_data, v->i2_data, v->i3_data, v->i4_data);
-            break;
-        }
-        case DATA_IFFF: {
-            const IFFF* v = static_cast<D_dig_filter*>(dp)->value();
-            n = snprintf(buf, sizeof buf, "%d %f %f %f", v->i1_data, static_cast<double>(v->f1_data),
-                         static_cast<double>(v->f2_data), static_cast<double>(v->f3_data));
-            break;
-        }
-        case DATA_A_USTR: {
-            // The copy stops at the end of the text and never reads past the stored length, which
-            // may lie (a negative length gives no text).
-            const USTR* v = static_cast<D_ustr*>(dp)->value();
-            int len = v->str_data.str_data_len;
-            const char* text = v->str_data.str_data_val;
-            size_t real = (text != nullptr && len > 0) ? strnlen(text, static_cast<size_t>(len)) : 0;
-            give_text(ds, text != nullptr ? text : "", real, static_cast<size_t>(std::max(len, 0)) + 1);
-            return 0;
-        }
-        default:
-            return -1;
+    if (auto* pi = typed<velko::D_value<int>>(dp, DATA_INT)) {
+        n = snprintf(buf, sizeof buf, "%d", pi->value());
+    } else if (auto* pf = typed<velko::D_value<float>>(dp, DATA_FLOAT)) {
+        n = snprintf(buf, sizeof buf, "%f", static_cast<double>(pf->value()));
+    } else if (auto* p4 = typed<D_iiii>(dp, DATA_IIII)) {
+        IIII v = read_record<D_iiii, IIII>(p4);
+        n = snprintf(buf, sizeof buf, "%d %d %d %d", v.i1_data, v.i2_data, v.i3_data, v.i4_data);
+    } else if (auto* pr = typed<D_dig_filter>(dp, DATA_IFFF)) {
+        IFFF v = read_record<D_dig_filter, IFFF>(pr);
+        n = snprintf(buf, sizeof buf, "%d %f %f %f", v.i1_data, static_cast<double>(v.f1_data),
+                     static_cast<double>(v.f2_data), static_cast<double>(v.f3_data));
+    } else if (auto* pu = typed<D_ustr>(dp, DATA_A_USTR)) {
+        // The copy stops at the end of the text and never reads past the stored length, which
+        // may lie (a negative length gives no text).
+        CallLock hold(pu->call_mutex());
+        const USTR* v = pu->value();
+        int len = v->str_data.str_data_len;
+        const char* text = v->str_data.str_data_val;
+        size_t real = (text != nullptr && len > 0) ? strnlen(text, static_cast<size_t>(len)) : 0;
+        give_text(ds, text != nullptr ? text : "", real, static_cast<size_t>(std::max(len, 0)) + 1);
+        return 0;
     }
     if (n < 0) {
         return -1;
@@ -278,11 +294,11 @@ int FSMsuperstate::data_get(int handle, IIII* di, int flag) {
     if (i == -1) {
         return data_getii(handle, di);
     }
-    D_fct* dp = lp->velko_data[i];
-    if (di == nullptr || dp->data_type() != DATA_IIII) {
+    auto* p4 = typed<D_iiii>(lp->velko_data[i], DATA_IIII);
+    if (di == nullptr || p4 == nullptr) {
         return -1;
     }
-    *di = *static_cast<D_iiii*>(dp)->value();
+    *di = read_record<D_iiii, IIII>(p4);
     return 0;
 }
 
@@ -292,11 +308,11 @@ int FSMsuperstate::data_get(int handle, IFFF* df, int flag) {
     if (i == -1) {
         return data_getif(handle, df);
     }
-    D_fct* dp = lp->velko_data[i];
-    if (df == nullptr || dp->data_type() != DATA_IFFF) {
+    auto* pr = typed<D_dig_filter>(lp->velko_data[i], DATA_IFFF);
+    if (df == nullptr || pr == nullptr) {
         return -1;
     }
-    *df = *static_cast<D_dig_filter*>(dp)->value();
+    *df = read_record<D_dig_filter, IFFF>(pr);
     return 0;
 }
 
@@ -309,16 +325,15 @@ int FSMsuperstate::data_set(int handle, int di, int flag) {
         return data_seti(handle, di);
     }
     D_fct* dp = lp->velko_data[i];
-    switch (dp->data_type()) {
-        case DATA_INT:
-            static_cast<velko::D_value<int>*>(dp)->set_value(di);
-            return 0;
-        case DATA_A_TDS:
-            append_history(dp, static_cast<float>(di));
-            return 0;
-        default:
-            return -1;
+    if (auto* pi = typed<velko::D_value<int>>(dp, DATA_INT)) {
+        pi->set_value(di);
+        return 0;
     }
+    if (auto* ph = typed<D_hist>(dp, DATA_A_TDS)) {
+        append_history(ph, static_cast<float>(di));
+        return 0;
+    }
+    return -1;
 }
 
 int FSMsuperstate::data_set(int handle, float df, int flag) {
@@ -328,16 +343,15 @@ int FSMsuperstate::data_set(int handle, float df, int flag) {
         return data_setf(handle, df);
     }
     D_fct* dp = lp->velko_data[i];
-    switch (dp->data_type()) {
-        case DATA_FLOAT:
-            static_cast<velko::D_value<float>*>(dp)->set_value(df);
-            return 0;
-        case DATA_A_TDS:
-            append_history(dp, df);
-            return 0;
-        default:
-            return -1;
+    if (auto* pf = typed<velko::D_value<float>>(dp, DATA_FLOAT)) {
+        pf->set_value(df);
+        return 0;
     }
+    if (auto* ph = typed<D_hist>(dp, DATA_A_TDS)) {
+        append_history(ph, df);
+        return 0;
+    }
+    return -1;
 }
 
 // Text writes parse into the property's type. A single number that does not parse writes
@@ -353,53 +367,49 @@ int FSMsuperstate::data_set(int handle, char* ds, int flag) {
     }
     D_fct* dp = lp->velko_data[i];
     const char* p = ds;
-    switch (dp->data_type()) {
-        case DATA_INT: {
-            int v = 0;
-            if (!next_int(p, &v)) {
-                return -1;
-            }
-            static_cast<velko::D_value<int>*>(dp)->set_value(v);
-            return 0;
-        }
-        case DATA_FLOAT: {
-            float v = 0.0f;
-            if (!next_float(p, &v)) {
-                return -1;
-            }
-            static_cast<velko::D_value<float>*>(dp)->set_value(v);
-            return 0;
-        }
-        case DATA_IIII: {
-            IIII v{};
-            if (next_int(p, &v.i1_data) && next_int(p, &v.i2_data) && next_int(p, &v.i3_data) &&
-                next_int(p, &v.i4_data)) {
-                static_cast<D_iiii*>(dp)->set_value(&v);
-            }
-            return 0;
-        }
-        case DATA_IFFF: {
-            IFFF v{};
-            if (next_int(p, &v.i1_data) && next_float(p, &v.f1_data) && next_float(p, &v.f2_data) &&
-                next_float(p, &v.f3_data)) {
-                static_cast<D_dig_filter*>(dp)->set_value(&v);
-            }
-            return 0;
-        }
-        case DATA_A_USTR: {
-            USTR v{};
-            v.i1_data = 0;
-            v.f1_data = 0.0f;
-            v.f2_data = 0.0f;
-            v.tm = time(nullptr);
-            v.str_data.str_data_len = static_cast<int>(strlen(ds)) + 1;
-            v.str_data.str_data_val = ds;
-            static_cast<D_ustr*>(dp)->set_value(&v);
-            return 0;
-        }
-        default:
+    if (auto* pi = typed<velko::D_value<int>>(dp, DATA_INT)) {
+        int v = 0;
+        if (!next_int(p, &v)) {
             return -1;
+        }
+        pi->set_value(v);
+        return 0;
     }
+    if (auto* pf = typed<velko::D_value<float>>(dp, DATA_FLOAT)) {
+        float v = 0.0f;
+        if (!next_float(p, &v)) {
+            return -1;
+        }
+        pf->set_value(v);
+        return 0;
+    }
+    if (auto* p4 = typed<D_iiii>(dp, DATA_IIII)) {
+        IIII v{};
+        if (next_int(p, &v.i1_data) && next_int(p, &v.i2_data) && next_int(p, &v.i3_data) && next_int(p, &v.i4_data)) {
+            write_record(p4, &v);
+        }
+        return 0;
+    }
+    if (auto* pr = typed<D_dig_filter>(dp, DATA_IFFF)) {
+        IFFF v{};
+        if (next_int(p, &v.i1_data) && next_float(p, &v.f1_data) && next_float(p, &v.f2_data) &&
+            next_float(p, &v.f3_data)) {
+            write_record(pr, &v);
+        }
+        return 0;
+    }
+    if (auto* pu = typed<D_ustr>(dp, DATA_A_USTR)) {
+        USTR v{};
+        v.i1_data = 0;
+        v.f1_data = 0.0f;
+        v.f2_data = 0.0f;
+        v.tm = time(nullptr);
+        v.str_data.str_data_len = static_cast<int>(strlen(ds)) + 1;
+        v.str_data.str_data_val = ds;
+        write_record(pu, &v);
+        return 0;
+    }
+    return -1;
 }
 
 int FSMsuperstate::data_set(int handle, IIII* di, int flag) {
@@ -408,11 +418,11 @@ int FSMsuperstate::data_set(int handle, IIII* di, int flag) {
     if (i == -1) {
         return data_setii(handle, di);
     }
-    D_fct* dp = lp->velko_data[i];
-    if (dp->data_type() != DATA_IIII) {
+    auto* p4 = typed<D_iiii>(lp->velko_data[i], DATA_IIII);
+    if (p4 == nullptr) {
         return -1;
     }
-    static_cast<D_iiii*>(dp)->set_value(di);
+    write_record(p4, di);
     return 0;
 }
 
@@ -422,11 +432,11 @@ int FSMsuperstate::data_set(int handle, IFFF* df, int flag) {
     if (i == -1) {
         return data_setif(handle, df);
     }
-    D_fct* dp = lp->velko_data[i];
-    if (dp->data_type() != DATA_IFFF) {
+    auto* pr = typed<D_dig_filter>(lp->velko_data[i], DATA_IFFF);
+    if (pr == nullptr) {
         return -1;
     }
-    static_cast<D_dig_filter*>(dp)->set_value(df);
+    write_record(pr, df);
     return 0;
 }
 
@@ -436,12 +446,12 @@ int FSMsuperstate::data_set(int handle, TDS* dt, int flag) {
     if (i == -1) {
         return data_settd(handle, dt);
     }
-    D_fct* dp = lp->velko_data[i];
-    if (dp->data_type() != DATA_A_TDS) {
+    auto* ph = typed<D_hist>(lp->velko_data[i], DATA_A_TDS);
+    if (ph == nullptr) {
         return -1;
     }
     if (dt != nullptr) {
-        static_cast<D_hist*>(dp)->fill_hist(dt, nullptr);
+        ph->fill_hist(dt, nullptr);
     }
     return 0;
 }

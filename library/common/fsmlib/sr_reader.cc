@@ -165,6 +165,16 @@ std::string address_text(const char* facility, const char* device, const char* l
     return text;
 }
 
+// A record lock of the given type on the whole file behind fd (cmd F_SETLK or F_SETLKW).
+int whole_file_lock(int fd, int cmd, short type) {
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    return fcntl(fd, cmd, &fl);
+}
+
 void close_locked(FILE* fp) {
     file_unlock(fileno(fp));
     fclose(fp);
@@ -173,22 +183,12 @@ void close_locked(FILE* fp) {
 }  // namespace
 
 void file_lock(int fd) {
-    struct flock fl = {};
-    fl.l_type = F_RDLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 0;
-    while (fcntl(fd, F_SETLKW, &fl) == -1 && errno == EINTR) {
+    while (whole_file_lock(fd, F_SETLKW, F_RDLCK) == -1 && errno == EINTR) {
     }
 }
 
 void file_unlock(int fd) {
-    struct flock fl = {};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 0;
-    fcntl(fd, F_SETLK, &fl);
+    whole_file_lock(fd, F_SETLK, F_UNLCK);
 }
 
 FILE* open_file(char* file, velko::EqData* data) {
