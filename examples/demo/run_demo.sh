@@ -43,5 +43,7 @@ fi
 for line in "Running: entered" "Pumping: level 3" "High: entered" "Running: tank full, stopping"; do
     grep -q "^$line\$" out.txt || { echo "Missing output line: $line"; exit 1; }
 done
+grep -q '^watch DEMO/PUMPS/PUMP/FLOW_2 = High : tank full$' out.txt || {
+    echo "The watcher did not read the tank level flow."; exit 1; }
 grep -q '^ *FLOW_1' demo.conf || { echo "The saved configuration lost its FLOW_1 line."; exit 1; }
 echo "The demonstration machine completed a cycle and the server stopped cleanly."
