@@ -24,10 +24,14 @@ bool valid_part(const std::string& s) {
     return true;
 }
 
+struct Device {
+    bool open = false;         // found by calls
+    std::vector<EqFct*> locs;  // in the order they were added
+};
+
 struct Directory {
     std::mutex mux;
-    // facility/device -> locations in the order they were added
-    std::map<std::pair<std::string, std::string>, std::vector<EqFct*>> served;
+    std::map<std::pair<std::string, std::string>, Device> served;
     std::vector<EqFct*> retired;
 
     static Directory& get() {
@@ -38,31 +42,41 @@ struct Directory {
 
 }  // namespace
 
-int LocationDirectory::add(const std::string& facility, const std::string& device, EqFct* loc) {
+int LocationDirectory::add(const std::string& facility, const std::string& device, EqFct* loc, bool open) {
     if (loc == nullptr || !valid_part(facility) || !valid_part(device) || !valid_part(loc->name()) ||
         loc->name() == "*") {
         return 1;
     }
     Directory& d = Directory::get();
     std::lock_guard<std::mutex> lock(d.mux);
-    std::vector<EqFct*>& locs = d.served[{facility, device}];
-    for (EqFct* other : locs) {
+    Device& dev = d.served[{facility, device}];
+    for (EqFct* other : dev.locs) {
         if (other->name() == loc->name()) {
             return 1;
         }
     }
-    locs.push_back(loc);
+    dev.locs.push_back(loc);
+    dev.open = dev.open || open;
     return 0;
+}
+
+void LocationDirectory::open(const std::string& facility, const std::string& device) {
+    Directory& d = Directory::get();
+    std::lock_guard<std::mutex> lock(d.mux);
+    auto it = d.served.find({facility, device});
+    if (it != d.served.end()) {
+        it->second.open = true;
+    }
 }
 
 EqFct* LocationDirectory::find(const std::string& facility, const std::string& device, const std::string& location) {
     Directory& d = Directory::get();
     std::lock_guard<std::mutex> lock(d.mux);
     auto it = d.served.find({facility, device});
-    if (it == d.served.end()) {
+    if (it == d.served.end() || !it->second.open) {
         return nullptr;
     }
-    for (EqFct* loc : it->second) {
+    for (EqFct* loc : it->second.locs) {
         if (loc->name() == location) {
             return loc;
         }
@@ -74,14 +88,14 @@ bool LocationDirectory::serves(const std::string& facility, const std::string& d
     Directory& d = Directory::get();
     std::lock_guard<std::mutex> lock(d.mux);
     auto it = d.served.find({facility, device});
-    return it != d.served.end() && !it->second.empty();
+    return it != d.served.end() && !it->second.locs.empty();
 }
 
 std::vector<EqFct*> LocationDirectory::locations(const std::string& facility, const std::string& device) {
     Directory& d = Directory::get();
     std::lock_guard<std::mutex> lock(d.mux);
     auto it = d.served.find({facility, device});
-    return it == d.served.end() ? std::vector<EqFct*>() : it->second;
+    return it == d.served.end() || !it->second.open ? std::vector<EqFct*>() : it->second.locs;
 }
 
 void LocationDirectory::retire(const std::string& facility, const std::string& device) {
@@ -91,7 +105,7 @@ void LocationDirectory::retire(const std::string& facility, const std::string& d
     if (it == d.served.end()) {
         return;
     }
-    d.retired.insert(d.retired.end(), it->second.begin(), it->second.end());
+    d.retired.insert(d.retired.end(), it->second.locs.begin(), it->second.locs.end());
     d.served.erase(it);
 }
 

@@ -204,6 +204,9 @@ struct Server::Impl {
             loc->init();
             loc->complete();
         }
+        // Calls reach the locations only once they are initialised, and before the application's
+        // threads start (they may call their own server's locations).
+        LocationDirectory::open(config.facility, config.device);
         call(hooks.eq_init_epilog);
         call(hooks.post_init_prolog);
         for (EqFct* loc : locations) {
@@ -351,7 +354,7 @@ int Server::start() {
         }
     }
     for (EqFct* loc : created) {
-        if (ok && LocationDirectory::add(s.config.facility, s.config.device, loc) != 0) {
+        if (ok && LocationDirectory::add(s.config.facility, s.config.device, loc, false) != 0) {
             s.error = s.config.file + ": location " + loc->name() + " cannot be served.";
             ok = false;
         }

@@ -54,6 +54,18 @@ TEST(LocationDirectory, ServesAddsAndRetires) {
     EXPECT_EQ(velko::LocationDirectory::add("FAC", "DEV", new Loc("A")), 0);
 }
 
+TEST(LocationDirectory, LocationsAddedClosedAreFoundOnlyOnceOpened) {
+    Loc* a = new Loc("A");
+    EXPECT_EQ(velko::LocationDirectory::add("FAC", "STARTING", a, false), 0);
+    EXPECT_TRUE(velko::LocationDirectory::serves("FAC", "STARTING"));  // the address is taken
+    EXPECT_EQ(velko::LocationDirectory::add("FAC", "STARTING", new Loc("A")), 1);
+    EXPECT_EQ(velko::LocationDirectory::find("FAC", "STARTING", "A"), nullptr);
+    EXPECT_TRUE(velko::LocationDirectory::locations("FAC", "STARTING").empty());
+    velko::LocationDirectory::open("FAC", "STARTING");
+    EXPECT_EQ(velko::LocationDirectory::find("FAC", "STARTING", "A"), a);
+    EXPECT_EQ(velko::LocationDirectory::locations("FAC", "STARTING").size(), 1u);
+}
+
 TEST(EqCall, GetAndSetReachTheProperty) {
     Served s;
     velko::EqCall call;
