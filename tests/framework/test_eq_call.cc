@@ -58,7 +58,8 @@ TEST(LocationDirectory, LocationsAddedClosedAreFoundOnlyOnceOpened) {
     Loc* a = new Loc("A");
     EXPECT_EQ(velko::LocationDirectory::add("FAC", "STARTING", a, false), 0);
     EXPECT_TRUE(velko::LocationDirectory::serves("FAC", "STARTING"));  // the address is taken
-    EXPECT_EQ(velko::LocationDirectory::add("FAC", "STARTING", new Loc("A")), 1);
+    Loc twin("A");
+    EXPECT_EQ(velko::LocationDirectory::add("FAC", "STARTING", &twin), 1);
     EXPECT_EQ(velko::LocationDirectory::find("FAC", "STARTING", "A"), nullptr);
     EXPECT_TRUE(velko::LocationDirectory::locations("FAC", "STARTING").empty());
     velko::LocationDirectory::open("FAC", "STARTING");
