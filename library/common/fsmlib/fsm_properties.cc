@@ -243,10 +243,11 @@ void D_rstate::set_state(FSMsuperstate* sp) {
 
 void D_rstate::set(EqAdr*, EqData*, EqData*, EqFct*) {}
 
+// FAULT and FLOW_ are read without the machine part's state lock: everything they show is kept
+// atomically (active states, activity) or under the error text's own lock. A reader that holds
+// velko_mux (another machine reading this one through a data channel) would otherwise take the
+// state lock after velko_mux, against the lock order, and deadlock with this machine's refresh.
 void D_rstate::get(EqAdr*, EqData*, EqData* res, EqFct*) {
-    if (state != nullptr) {
-        state->lock_state();
-    }
     memset(comment, 0, sizeof(comment));
     size_t n = state != nullptr ? state->copy_error(comment, sizeof(comment)) : 0;
     value_.i1_data = 0;
@@ -256,9 +257,6 @@ void D_rstate::get(EqAdr*, EqData*, EqData* res, EqFct*) {
     value_.str_data.str_data_len = n > kTextMax ? kTextMax + 1 : static_cast<int>(n) + 1;
     if (res != nullptr) {
         res->set(value_, 0);
-    }
-    if (state != nullptr) {
-        state->unlock_state();
     }
 }
 
@@ -301,7 +299,6 @@ void D_flow::write(std::ostream& fl) {
 USTR* D_flow::get_val(int flag) {
     const char* name = nullptr;
     if (state != nullptr) {
-        state->lock_state();
         int active = state->is_active();
         const char* descr = nullptr;
         name = state->get_ast_name(flow_id, &descr, flag);
@@ -322,7 +319,6 @@ USTR* D_flow::get_val(int flag) {
             value_.f1_data = static_cast<float>(active);
             value_.tm = time(nullptr);
         }
-        state->unlock_state();
     }
     if (name == nullptr) {
         static const char kNoFlow[] = "No such location";

@@ -109,8 +109,10 @@ FSMstate::~FSMstate() {
 
 // ---- accessors ----
 
+// The status is read without the state's lock (the location's properties), so it is stored and
+// read atomically.
 int FSMstate::is_active() {
-    return status == ACTIVE ? 1 : 0;
+    return __atomic_load_n(&status, __ATOMIC_ACQUIRE) == ACTIVE ? 1 : 0;
 }
 
 int FSMstate::get_type() {
@@ -288,14 +290,14 @@ void FSMstate::init_state() {
 void FSMstate::enter_state() {
     pthread_mutex_lock(&mux);
     run_action(enter, this);
-    status = ACTIVE;
+    __atomic_store_n(&status, ACTIVE, __ATOMIC_RELEASE);
     pthread_mutex_unlock(&mux);
 }
 
 void FSMstate::leave_state() {
     pthread_mutex_lock(&mux);
     run_action(leave, this);
-    status = PASSIVE;
+    __atomic_store_n(&status, PASSIVE, __ATOMIC_RELEASE);
     pthread_mutex_unlock(&mux);
 }
 
