@@ -107,6 +107,13 @@ std::string at(const std::string& file, int line) {
     return file + ":" + std::to_string(line) + ": ";
 }
 
+// The server of this process that has started and not finished. Applications keep process-wide
+// state across their hooks (the state-machine library's registry, used by its running machines),
+// so a second server's start-up would pull it from under the first one's threads.
+std::mutex running_mux;
+const void* running_server = nullptr;
+std::string running_name;
+
 }  // namespace
 
 struct Server::Impl {
@@ -328,6 +335,12 @@ int Server::start() {
         s.error = "The server cannot start: the application gave no eq_create hook.";
         return 1;
     }
+    std::unique_lock<std::mutex> running(running_mux);
+    if (running_server != nullptr) {
+        s.error = "The server " + s.options.config_file + " cannot start: the server " + running_name +
+                  " already runs in this process, and a process runs one server at a time.";
+        return 1;
+    }
     if (read_config_file(s.options.config_file, &s.config, &s.error) != 0) {
         return 1;
     }
@@ -369,6 +382,9 @@ int Server::start() {
         return 1;
     }
     s.locations = created;
+    running_server = this;
+    running_name = s.config.facility + "/" + s.config.device + " (" + s.config.file + ")";
+    running.unlock();
     s.start_locations();
     s.started = true;
     return 0;
@@ -448,6 +464,10 @@ int Server::finish() {
     }
     s.call(s.hooks.eq_cancel);
     LocationDirectory::retire(s.config.facility, s.config.device);
+    std::lock_guard<std::mutex> running(running_mux);
+    if (running_server == this) {
+        running_server = nullptr;
+    }
     return rc;
 }
 

@@ -108,8 +108,8 @@ velko::ServerHooks hooks() {
             refresh_prolog_hook, nullptr, usr1_prolog, nullptr,     cancel_hook};
 }
 
-ConfigWriter standard_config() {
-    ConfigWriter w("TEST.FAC", "TEST.DEV");
+ConfigWriter standard_config(const std::string& device = "TEST.DEV") {
+    ConfigWriter w("TEST.FAC", device);
     w.rate(5)
         .line("# the first location")
         .location("SUB", 101, "sub_kind")
@@ -402,15 +402,36 @@ TEST(Server, FinishSavesCancelsAndStopsServingButKeepsLocations) {
     EXPECT_EQ(root->find_property("COUNT")->name(), "COUNT");
 }
 
-TEST(Server, TheSameDeviceCannotBeServedTwice) {
+// The application's hooks keep process-wide state, so one server runs at a time: a second one,
+// of the same or another device, is refused until the first has finished.
+TEST(Server, OneServerRunsAtATime) {
     TempDir dir;
     std::string file = standard_config().write(dir.file("srv.conf"));
+    std::string other = standard_config("OTHER.DEV").write(dir.file("other.conf"));
     velko::Server first({file}, hooks());
     ASSERT_EQ(first.start(), 0) << first.error();
-    velko::Server second({file}, hooks());
-    EXPECT_EQ(second.start(), 1);
-    EXPECT_EQ(second.error(), file + ": the device TEST.FAC/TEST.DEV is already served by this process.");
+    std::string running = "TEST.FAC/TEST.DEV (" + file + ")";
+    for (const std::string& conf : {file, other}) {
+        velko::Server second({conf}, hooks());
+        EXPECT_EQ(second.start(), 1);
+        EXPECT_EQ(second.error(), "The server " + conf + " cannot start: the server " + running +
+                                      " already runs in this process, and a process runs one server at a time.");
+    }
     EXPECT_EQ(first.start(), 1);
+    ASSERT_EQ(first.finish(), 0) << first.error();
+    velko::Server after({other}, hooks());
+    EXPECT_EQ(after.start(), 0) << after.error();
+}
+
+TEST(Server, ADeviceServedOutsideAServerCannotBeServedAgain) {
+    TempDir dir;
+    std::string file = standard_config().write(dir.file("srv.conf"));
+    EqFct* taken = new EqFct("taken");  // never deleted: served locations stay reachable
+    taken->set_name("TAKEN");
+    ASSERT_EQ(velko::LocationDirectory::add("TEST.FAC", "TEST.DEV", taken), 0);
+    velko::Server server({file}, hooks());
+    EXPECT_EQ(server.start(), 1);
+    EXPECT_EQ(server.error(), file + ": the device TEST.FAC/TEST.DEV is already served by this process.");
 }
 
 namespace {

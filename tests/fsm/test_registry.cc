@@ -2,7 +2,11 @@
 // registering roots, attaching superstate locations and sending events by machine name.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fsm.h"
@@ -219,4 +223,25 @@ TEST(Hooks, QuietHooksChangeNothing) {
     eq_cancel();
     EXPECT_EQ(send("Q", "go"), 0);
     global_list.init_list();
+}
+
+// A save-and-restore call may hold velko_mux before the server starts: the first eq_create must
+// neither reset that mutex under its holder nor publish the client outside it.
+TEST(Hooks, FirstLocationLeavesAHeldClientMutexHeld) {
+    ASSERT_EQ(velko_call, nullptr);
+    ASSERT_EQ(pthread_mutex_lock(&velko_mux), 0);
+    std::atomic<bool> created{false};
+    std::thread creator([&] {
+        gbl_fct_name = "";
+        EXPECT_NE(eq_create(CodeFsmRootState, nullptr), nullptr);
+        created = true;
+    });
+    // The creator waits for the mutex; had it been initialised again, it would be free now.
+    EXPECT_FALSE(testsupport::poll_until([&] { return created.load(); }, std::chrono::milliseconds(200)));
+    std::thread prober([] { EXPECT_EQ(pthread_mutex_trylock(&velko_mux), EBUSY); });
+    prober.join();
+    pthread_mutex_unlock(&velko_mux);
+    creator.join();
+    EXPECT_TRUE(created.load());
+    EXPECT_NE(velko_call, nullptr);
 }

@@ -187,3 +187,20 @@ TEST_F(RootTest, PendingEventsGoWithTheRoot) {
     delete root;
     SUCCEED();
 }
+
+// The fields keep their documented declaration order: a state's data channels come after all its
+// other documented fields (only the error text's own lock, added later, follows them), and a
+// root's public fields come after its three queues and its link table.
+TEST(Layout, PublicFieldsFollowTheDocumentedPrivateOnes) {
+    auto offset = [](const void* object, const void* field) {
+        return static_cast<size_t>(static_cast<const char*>(field) - static_cast<const char*>(object));
+    };
+    FSMstate state("S", nullptr, STATE);
+    EXPECT_EQ(offset(&state, &state.data) + sizeof(state.data) + sizeof(pthread_mutex_t), sizeof(FSMstate));
+
+    FSMrootstate root(nullptr, "R", nullptr);
+    size_t one_queue = sizeof(pthread_mutex_t) + sizeof(pthread_cond_t) + sizeof(int) + sizeof(std::vector<void*>);
+    size_t queues_and_links = 3 * one_queue + sizeof(std::vector<void*>);
+    EXPECT_GE(offset(&root, &root.update_rate), sizeof(FSMsuperstate) + queues_and_links);
+    EXPECT_GT(offset(&root, &root.atdsp), offset(&root, &root.update_rate));
+}

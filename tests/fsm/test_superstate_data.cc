@@ -360,14 +360,14 @@ TEST_F(Props, WriteTextFollowsTheTable) {
     EXPECT_FLOAT_EQ(pifff.value()->f3_data, 2.5f);
 }
 
-TEST_F(Props, TextThatIsNoNumberWritesNothing) {
+TEST_F(Props, TextThatIsNoNumberWritesNothingAndSucceeds) {
     char junk[] = "abc";
-    EXPECT_EQ(root->data_set(h(P_INT), junk, 0), -1);
+    EXPECT_EQ(root->data_set(h(P_INT), junk, 0), 0);
     EXPECT_EQ(pint.value(), 7);
-    EXPECT_EQ(root->data_set(h(P_FLOAT), junk, 0), -1);
+    EXPECT_EQ(root->data_set(h(P_FLOAT), junk, 0), 0);
     EXPECT_FLOAT_EQ(pfloat.value(), -2.7f);
     char huge[] = "99999999999999999999";
-    EXPECT_EQ(root->data_set(h(P_INT), huge, 0), -1);
+    EXPECT_EQ(root->data_set(h(P_INT), huge, 0), 0);
     EXPECT_EQ(pint.value(), 7);
     char four_huge[] = "1 2 3 99999999999999999999";
     EXPECT_EQ(root->data_set(h(P_IIII), four_huge, 0), 0);
@@ -657,3 +657,28 @@ TEST_F(TwoLocations, LocksOfForwardedHandlesReachTheRightLocation) {
 }
 
 }  // namespace
+
+// States wired in ways the library does not build itself must not hang or corrupt memory: a
+// parent cycle without a root, and a plain superstate that claims the root's type.
+TEST(MiswiredStates, ParentCycleWithoutRootEndsThePropertySearch) {
+    FSMsuperstate a(nullptr, "A", nullptr, SUPER_STATE);
+    FSMsuperstate b(nullptr, "B", nullptr, SUPER_STATE);
+    a.set_parent(&b);
+    b.set_parent(&a);
+    EXPECT_EQ(a.data_open("MISSING", 0), -1);
+    EXPECT_EQ(a.data_open("MISSING", 1), -1);
+}
+
+TEST(MiswiredStates, SuperstateWithRootTypeIsNotTakenForARoot) {
+    EqFSMlocation loc(SUPER_STATE);
+    D_hist hist("HIST", &loc);
+    loc.velko_data = {&hist};
+    loc.bind();
+    auto* fake_root = new FSMsuperstate(nullptr, "Fake", nullptr, ROOT_STATE);
+    loc.state_ptr->set_root(fake_root);
+    ASSERT_EQ(loc.state_ptr->get_root(), fake_root);
+    loc.state_ptr->init_state();
+    // Only a real root owns an archive to book the history into.
+    EXPECT_EQ(hist.archive_name(), "");
+    delete fake_root;
+}

@@ -153,8 +153,6 @@ class FSMstate {
     int data_get(int handle, velko::EqData& dt);
     int data_set(int handle, velko::EqData& dt);
 
-    std::vector<local_data*> data;
-
   protected:
     int data_open_loc(const char* nm);
     int data_geti(int handle, int* di);
@@ -182,9 +180,6 @@ class FSMstate {
     std::string name;
     std::string description;
     std::string error;
-    // Guards error alone: errors are recorded from any thread (actions, refreshes, restores) and
-    // read by property readers that hold other locks, so it is taken last and nothing is called under it.
-    pthread_mutex_t err_mux;
     std::string event_name;
     FSMstate* root;
     FSMstate* parent;
@@ -199,6 +194,14 @@ class FSMstate {
     action_fn usr_irq2;
     std::vector<branch*> transition;
     std::vector<event_handler*> handler;
+
+  public:
+    std::vector<local_data*> data;
+
+  private:
+    // Guards error alone: errors are recorded from any thread (actions, refreshes, restores) and
+    // read by property readers that hold other locks, so it is taken last and nothing is called under it.
+    pthread_mutex_t err_mux;
 };
 
 // A composite state: parallel flows of member states, each with one active state.
@@ -332,9 +335,6 @@ class FSMrootstate : public FSMsuperstate {
     void post_irq1(FSMevent* ep) override;
     void post_irq2(FSMevent* ep) override;
 
-    int update_rate;
-    ArchiveFile* atdsp;
-
   private:
     class link_entry {
       public:
@@ -366,6 +366,10 @@ class FSMrootstate : public FSMsuperstate {
     queue irq1_fifo;
     queue irq2_fifo;
     std::vector<link_entry*> link_table;
+
+  public:
+    int update_rate;
+    ArchiveFile* atdsp;
 };
 
 // Text-record property base: a USTR value whose text lives in `comment`.

@@ -59,7 +59,9 @@ int FSMlist::find_node(EqFSMlocation* elp) {
     for (entry* e : list) {
         if (same_text(e->fsm.c_str(), elp->fsm.value())) {
             sp->set_root(e->base);
-            static_cast<FSMrootstate*>(e->base)->register_link(sp);
+            if (auto* root = dynamic_cast<FSMrootstate*>(e->base)) {
+                root->register_link(sp);
+            }
             return 0;
         }
     }

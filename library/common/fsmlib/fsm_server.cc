@@ -10,6 +10,9 @@ EqFct* eq_fct_ = nullptr;
 FSMlist global_list;
 int velko_init = 0;
 velko::EqCall* velko_call = nullptr;
+// Initialised once, statically: default attributes are process-private and not recursive. A
+// second initialisation at start-up would be undefined while another thread holds one (a
+// save-and-restore call made before the server starts).
 pthread_mutex_t velko_mux = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t arch_mux = PTHREAD_MUTEX_INITIALIZER;
 
@@ -32,17 +35,14 @@ node_info* find_factory(const std::string& kind) {
 }  // namespace
 
 EqFct* eq_create(int eq_code, void*) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_PRIVATE);
     if (eq_code != CodeFsmRootState && eq_code != CodeFsmSuperState) {
-        pthread_mutexattr_destroy(&attr);
         return nullptr;
     }
     if (velko_init == 0) {
-        pthread_mutex_init(&velko_mux, &attr);
-        pthread_mutex_init(&arch_mux, &attr);
+        // Every use of velko_call is under velko_mux, so it is published under it too.
+        pthread_mutex_lock(&velko_mux);
         velko_call = new velko::EqCall();
+        pthread_mutex_unlock(&velko_mux);
         velko_init = 1;
     }
     auto* loc = new EqFSMlocation(eq_code == CodeFsmRootState ? ROOT_STATE : SUPER_STATE);
@@ -57,7 +57,6 @@ EqFct* eq_create(int eq_code, void*) {
     if (gbl_fct_name.empty()) {
         printf("undefined location %d\n", eq_code);
     }
-    pthread_mutexattr_destroy(&attr);
     return loc;
 }
 

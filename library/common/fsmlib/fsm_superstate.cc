@@ -375,11 +375,12 @@ void FSMsuperstate::init_state() {
     for (frame* fr : flow) {
         fr->init_state();
     }
+    // The type code alone does not make a root: a plain superstate may carry ROOT_STATE too.
     FSMstate* rp = get_root();
-    if (!location || !rp || rp->get_type() != ROOT_STATE) {
+    FSMrootstate* top = rp && rp->get_type() == ROOT_STATE ? dynamic_cast<FSMrootstate*>(rp) : nullptr;
+    if (!location || !top) {
         return;
     }
-    FSMrootstate* top = static_cast<FSMrootstate*>(rp);
     for (D_fct* prop : location->velko_data) {
         // Only the platform's history class can be booked, whatever else reports the history type.
         D_hist* hist = prop && prop->data_type() == DATA_A_TDS ? dynamic_cast<D_hist*>(prop) : nullptr;

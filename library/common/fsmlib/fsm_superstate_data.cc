@@ -155,7 +155,9 @@ int FSMsuperstate::data_open_net(const char* np, int flag) {
         return -1;
     }
     FSMstate* ss = this;
-    for (int level = 0;; ++level) {
+    // Bounded like the search for a channel: a parent chain that never reaches a root (a cycle)
+    // ends where no handle could encode the level any more.
+    for (int level = 0; level <= kLevelMask; ++level) {
         EqFSMlocation* lp = location_of(ss);
         if (lp != nullptr) {
             for (size_t i = 0; i < lp->velko_data.size() && i <= static_cast<size_t>(kIndexMask); ++i) {
@@ -171,6 +173,7 @@ int FSMsuperstate::data_open_net(const char* np, int flag) {
         }
         ss = ss->get_parent();
     }
+    return -1;
 }
 
 int FSMsuperstate::data_find(int handle, int flag, EqFSMlocation** locp) {
@@ -354,8 +357,8 @@ int FSMsuperstate::data_set(int handle, float df, int flag) {
     return -1;
 }
 
-// Text writes parse into the property's type. A single number that does not parse writes
-// nothing and fails; a record of fewer than four fields writes nothing and still succeeds.
+// Text writes parse into the property's type. Text that does not parse (a number, or a record of
+// fewer than four fields) writes nothing and still succeeds, as a short record always has.
 int FSMsuperstate::data_set(int handle, char* ds, int flag) {
     if (ds == nullptr) {
         return 0;
@@ -369,18 +372,16 @@ int FSMsuperstate::data_set(int handle, char* ds, int flag) {
     const char* p = ds;
     if (auto* pi = typed<velko::D_value<int>>(dp, DATA_INT)) {
         int v = 0;
-        if (!next_int(p, &v)) {
-            return -1;
+        if (next_int(p, &v)) {
+            pi->set_value(v);
         }
-        pi->set_value(v);
         return 0;
     }
     if (auto* pf = typed<velko::D_value<float>>(dp, DATA_FLOAT)) {
         float v = 0.0f;
-        if (!next_float(p, &v)) {
-            return -1;
+        if (next_float(p, &v)) {
+            pf->set_value(v);
         }
-        pf->set_value(v);
         return 0;
     }
     if (auto* p4 = typed<D_iiii>(dp, DATA_IIII)) {
