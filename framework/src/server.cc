@@ -445,7 +445,9 @@ int Server::save_config() {
             "The configuration " + s.config.file + " was not saved: the new text would not read back (" + why + ")";
         return 1;
     }
-    if (write_file_atomically(s.config.file, text, true, &why) != 0) {
+    AtomicWriteOptions keep_backup;
+    keep_backup.backup = true;
+    if (write_file_atomically(s.config.file, text, keep_backup, &why) != 0) {
         s.error = why;
         return 1;
     }

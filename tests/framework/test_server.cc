@@ -1,5 +1,7 @@
 // A whole server in one process, driven through its own test application's hooks.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -306,6 +308,18 @@ TEST(Server, HistoryRecordsLandInTheRingAndTheArchive) {
     EXPECT_EQ(loc_of(again, "ROOT")->count.value(), 30);
 }
 
+namespace {
+// The temporary files of saves in dir.
+std::vector<std::string> temporaries(const TempDir& dir) {
+    std::vector<std::string> out;
+    for (const std::string& name : dir.entries()) {
+        if (name.find(".tmp") != std::string::npos)
+            out.push_back(name);
+    }
+    return out;
+}
+}  // namespace
+
 TEST(Server, SaveWritesCurrentValuesKeepsCommentsAndOneBackup) {
     TempDir dir;
     std::string file = standard_config().write(dir.file("srv.conf"));
@@ -317,7 +331,7 @@ TEST(Server, SaveWritesCurrentValuesKeepsCommentsAndOneBackup) {
     root->gain.set_value(0.1f);
     ASSERT_EQ(server.save_config(), 0) << server.error();
     EXPECT_EQ(read_file(file + ".bak"), original);
-    EXPECT_FALSE(file_exists(file + ".tmp"));
+    EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
 
     std::string saved = read_file(file);
     EXPECT_NE(saved.find("# the first location\nlocation SUB 101 sub_kind {\n"), std::string::npos) << saved;
@@ -363,12 +377,17 @@ TEST(Server, ACrashBetweenWritingAndRenamingLeavesTheOldFileWhole) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
     EXPECT_EQ(read_file(file), original);
-    EXPECT_NE(read_file(file + ".tmp").find("LABEL \"new value\""), std::string::npos);
+    // The dead save's temporary file names its process.
+    const std::string leftover_prefix = ".srv.conf.tmp." + std::to_string(child) + ".";
+    std::vector<std::string> names = temporaries(dir);
+    ASSERT_EQ(names.size(), 1u);
+    ASSERT_EQ(names[0].rfind(leftover_prefix, 0), 0u) << names[0];
+    EXPECT_NE(read_file(dir.file(names[0])).find("LABEL \"new value\""), std::string::npos);
 
-    // The next save replaces the left-over temporary file.
+    // The next save removes the left-over temporary file.
     ASSERT_EQ(server.save_config(), 0) << server.error();
     EXPECT_NE(read_file(file).find("LABEL \"new value\""), std::string::npos);
-    EXPECT_FALSE(file_exists(file + ".tmp"));
+    EXPECT_EQ(temporaries(dir), std::vector<std::string>{});
 }
 
 TEST(Server, AFailedSaveLeavesTheOldFile) {
@@ -377,10 +396,22 @@ TEST(Server, AFailedSaveLeavesTheOldFile) {
     std::string original = read_file(file);
     velko::Server server({file}, hooks());
     ASSERT_EQ(server.start(), 0) << server.error();
-    ASSERT_EQ(mkdir((file + ".tmp").c_str(), 0755), 0);  // the temporary file cannot be created
-    EXPECT_EQ(server.save_config(), 1);
-    EXPECT_NE(server.error().find("Cannot save " + file + ": cannot create the temporary file"), std::string::npos)
-        << server.error();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // No file descriptor is left for this process: the temporary file cannot be created.
+        int lowest = open("/dev/null", O_RDONLY);
+        close(lowest);
+        struct rlimit lim = {static_cast<rlim_t>(lowest), static_cast<rlim_t>(lowest)};
+        setrlimit(RLIMIT_NOFILE, &lim);
+        bool failed = server.save_config() == 1 &&
+                      server.error().find("Cannot save " + file + ": cannot create the temporary file") == 0;
+        _exit(failed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail with the expected sentence";
     EXPECT_EQ(read_file(file), original);
 }
 

@@ -88,9 +88,10 @@ TEST_F(SrReader, FileErrorsCarryTheirCodesAndTexts) {
     EXPECT_EQ(data.error(), 303);
     EXPECT_EQ(data.error_text(), "not sr file");
 
-    // A directory is not a file that can be read.
+    // A directory opens for reading, but reading it fails.
     EXPECT_EQ(read(dir), 1);
-    EXPECT_EQ(data.error(), 302);
+    EXPECT_EQ(data.error(), 304);
+    EXPECT_EQ(data.error_text(), "read error");
     EXPECT_TRUE(list.empty());
 }
 

@@ -1,6 +1,5 @@
 // Save from a state's data channels: the file written, read back, and how the target survives
 // crashes, full disks and bad targets.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,19 +41,7 @@ class SrSave : public ::testing::Test {
   protected:
     static void put(const std::string& path, const std::string& content) { testsupport::write_file(path, content); }
     static std::string get(const std::string& path) { return testsupport::read_file(path); }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> out;
-        DIR* d = opendir(dir.c_str());
-        if (d == nullptr)
-            return out;
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..")
-                out.push_back(n);
-        }
-        closedir(d);
-        return out;
-    }
+    std::vector<std::string> entries() const { return tmp.entries(); }
     int save(FSMstate* sp) {
         return sr_save(const_cast<char*>(tmpl_path.c_str()), const_cast<char*>(target.c_str()), &data, sp);
     }
@@ -125,9 +113,87 @@ TEST_F(SrSave, AValueHoldingASemicolonCannotInjectItems) {
     auto got = read_items(target, &rc);
     ASSERT_EQ(rc, 0);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].value, "left ");
+    EXPECT_EQ(got[0].value, "left ,F D L B\t3\tinjected");
     EXPECT_EQ(got[1].name, "F/D/L/B");
     EXPECT_EQ(got[1].value, "y");
+}
+
+// A state that reads its channels the two ways a state may: W by writing into the caller's buffer,
+// O by handing back a copy of its own. It notes the buffers it was given and the texts written.
+class BufferState : public FSMstate {
+  public:
+    BufferState() : FSMstate("S", "buffer source", STATE) {
+        srtest::add_text_channel(this, "W", "");
+        srtest::add_text_channel(this, "O", "");
+    }
+    using FSMstate::data_get;
+    int data_get(int handle, char** ds, int /*flag*/) override {
+        buffers.push_back(*ds);
+        if (*ds == nullptr)
+            return -1;
+        std::string ch = data[static_cast<size_t>(handle & 0xFFFFF)]->name;
+        std::string text = ch + " now";
+        if (ch == "O") {
+            *ds = new char[text.size() + 1];
+        }
+        strcpy(*ds, text.c_str());
+        return 0;
+    }
+    using FSMstate::data_set;
+    int data_set(int handle, char* ds, int flag) override {
+        writes.push_back(data[static_cast<size_t>(handle & 0xFFFFF)]->name + "=" + ds);
+        return FSMstate::data_set(handle, ds, flag);
+    }
+    std::vector<char*> buffers;
+    std::vector<std::string> writes;
+};
+
+TEST_F(SrSave, StatesMayWriteIntoTheBufferOrHandBackTheirOwnText) {
+    put(tmpl_path, std::string(kHead) + "F D L W\t3\tw\t;\nF D L O\t3\to\t;\n");
+    BufferState bs;
+    ASSERT_EQ(save(&bs), 0);
+    int rc = -1;
+    auto got = read_items(target, &rc);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].value, "W now");
+    EXPECT_EQ(got[1].value, "O now");
+
+    // Check and correct reads the same way and writes only the item that differs.
+    put(target, std::string(kHead) + "F D L W\t3\tW now\t;\nF D L O\t3\tO before\t;\n");
+    EXPECT_EQ(restore_all(const_cast<char*>(target.c_str()), &data, SR_CHECK_CORRECT, 1, &bs), 0);
+    EXPECT_EQ(bs.writes, std::vector<std::string>{"O=O before"});
+    ASSERT_EQ(bs.buffers.size(), 4u);
+    for (char* b : bs.buffers)
+        EXPECT_NE(b, nullptr);
+}
+
+// A root location whose record property holds a text longer than any buffer of the module.
+class SrLongRecord : public SrSave {
+  protected:
+    SrLongRecord() : loc(ROOT_STATE), note("NOTE", &loc) {
+        loc.velko_data = {&note};
+        loc.bind();
+        std::string text(5000, 'n');
+        USTR u{};
+        u.str_data.str_data_len = static_cast<int>(text.size()) + 1;
+        u.str_data.str_data_val = &text[0];
+        note.set_value(&u);
+    }
+    EqFSMlocation loc;
+    D_ustr note;
+};
+
+TEST_F(SrLongRecord, ARecordTextLongerThanTheBufferIsCut) {
+    put(tmpl_path, std::string(kHead) + "F D L NOTE\t3\tx\t;\n");
+    ASSERT_EQ(save(loc.state_ptr), 0);
+    int rc = -1;
+    auto got = read_items(target, &rc);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].value, std::string(255, 'n'));
+
+    // Check and correct sees a cut text that differs from the stored one and writes the stored one.
+    EXPECT_EQ(restore_all(const_cast<char*>(target.c_str()), &data, SR_CHECK_CORRECT, 1, loc.state_ptr), 0);
+    EXPECT_STREQ(note.value()->str_data.str_data_val, std::string(255, 'n').c_str());
 }
 
 TEST_F(SrSave, TemplateErrorsWriteNothing) {
@@ -196,8 +262,14 @@ TEST_F(SrSave, ACrashMidSaveLeavesTheOldFileWhole) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(get(target), old);
-    // The half-written file lies next to it under another name.
-    EXPECT_EQ(entries().size(), 3u);
+    // The half-written file lies next to it under a name that tells its process.
+    auto names = entries();
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].rfind(".saved.sr.tmp." + std::to_string(child) + ".", 0), 0u) << names[0];
+    // The next save removes it, its process having ended.
+    state.kill_on.clear();
+    ASSERT_EQ(save(&state), 0);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"saved.sr", "template.sr"}));
 }
 
 TEST_F(SrSave, AFullDiskFailsTheSaveAndKeepsTheOldFile) {

@@ -57,14 +57,24 @@ class MachineLike : public EqFct {
     D_string label;
 };
 
+// A logbook location with free text and a text record.
+class Notes : public EqFct {
+  public:
+    explicit Notes(const char* name) : EqFct(name), text("TEXT free text", this), record("RECORD text record", this) {}
+    D_string text;
+    D_ustr record;
+};
+
 struct Plant {
     Magnet q1{"Q1"};
     Magnet q2{"Q2"};
     MachineLike m{"M"};
+    Notes notes{"N1"};
     Plant() {
         velko::LocationDirectory::add("TEST", "MAGNETS", &q1);
         velko::LocationDirectory::add("TEST", "MAGNETS", &q2);
         velko::LocationDirectory::add("TEST", "MACHINE", &m);
+        velko::LocationDirectory::add("TEST", "NOTES", &notes);
         if (velko_call == nullptr)
             velko_call = new velko::EqCall;
     }
@@ -133,6 +143,62 @@ TEST_F(SrEquipment, ASavedFileReadsBackItemForItem) {
     EXPECT_STREQ(list[2]->name_, "TEST/MAGNETS/Q2/CYCLES");
     EXPECT_STREQ(list[2]->value_, "0");
     clear_list(&list);
+}
+
+// A record property as its integer, first float, time and text.
+std::string record_text(D_ustr& prop) {
+    const USTR* r = prop.value();
+    return std::to_string(r->i1_data) + " " + std::to_string(r->f1_data) + " " + std::to_string(r->tm) + " " +
+           (r->str_data.str_data_val != nullptr ? r->str_data.str_data_val : "");
+}
+
+void set_record(D_ustr& prop, const char* text) {
+    std::string copy = text;
+    USTR r = {3, 1.5f, -2.0f, 1234, {static_cast<int>(copy.size()), &copy[0]}};
+    prop.set_value(&r);
+}
+
+TEST_F(SrEquipment, AwkwardValuesSurviveSaveReadAndRestore) {
+    // A ';' in a value's first token reads back whole; a later one cannot be stored and becomes ','.
+    struct Case {
+        const char* property;
+        std::string value;
+        std::string restored;
+    };
+    const std::string long_text = std::string(90, 'l') + " and the end";
+    const Case cases[] = {
+        {"TEXT", "a;b", "a;b"},
+        {"TEXT", "x y;z", "x y,z"},
+        {"TEXT", "; lead", ", lead"},
+        {"TEXT", "tab\t", "tab\t"},
+        {"TEXT", long_text, long_text},
+        {"TEXT", long_text + ";" + long_text, long_text + "," + long_text},
+        {"RECORD", "say \"hi\"; back\\slash", "say \"hi\", back\\slash"},
+    };
+    Notes& n = plant().notes;
+    char* t = file("t.sr", "TEST NOTES N1 TEXT\t3\t-\t;\nTEST NOTES N1 RECORD\t103\t-\t;\n");
+    char* saved = path("saved.sr");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        bool record = std::string(c.property) == "RECORD";
+        if (record)
+            set_record(n.record, c.value.c_str());
+        else
+            n.text.set_value(c.value.c_str());
+        ASSERT_EQ(sr_save(t, saved, &data, nullptr), 0);
+        std::vector<sr_data*> list = read(saved);
+        ASSERT_EQ(list.size(), 2u) << testsupport::read_file(saved);
+        clear_list(&list);
+
+        n.text.set_value("changed");
+        set_record(n.record, "changed");
+        ASSERT_EQ(restore_all(saved, &data, SR_SET_FROM_FILE, 1, nullptr), 0) << data.error_text();
+        if (record) {
+            EXPECT_EQ(record_text(n.record), "3 1.500000 1234 " + c.restored);
+        } else {
+            EXPECT_EQ(n.text.value(), c.restored);
+        }
+    }
 }
 
 TEST_F(SrEquipment, RestoreWritesWhatWasSaved) {

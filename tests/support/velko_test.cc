@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,14 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string& name) const {
     return path_ + "/" + name;
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(path_))
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 std::string read_file(const std::string& path) {

@@ -26,6 +26,8 @@ class TempDir {
     const std::string& path() const { return path_; }
     // path() + "/" + name
     std::string file(const std::string& name) const;
+    // The names in the directory (without "." and ".."), sorted.
+    std::vector<std::string> entries() const;
 
   private:
     std::string path_;

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "fsm.h"
+#include "fsm_text.h"
 
 namespace {
 
@@ -86,10 +87,13 @@ bool next_float(const char*& p, float* out) {
 }
 
 // Hands text to the caller: into *ds when the caller passed a buffer (which must be large
-// enough), otherwise into a new buffer of at least min_size bytes that the caller releases.
+// enough; the library's own buffers get the text cut to fit), otherwise into a new buffer of at
+// least min_size bytes that the caller releases.
 void give_text(char** ds, const char* text, size_t len, size_t min_size) {
     if (*ds == nullptr) {
         *ds = new char[std::max(min_size, len + 1)];
+    } else {
+        len = text_fitting(*ds, len);
     }
     memcpy(*ds, text, len);
     (*ds)[len] = '\0';

@@ -1,6 +1,7 @@
-// Private to the library: storing the texts callers hand in.
+// Private to the library: storing the texts callers hand in, and fitting texts into its buffers.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Stores a copy of text in field; a null text is stored as the empty string rather than dereferenced.
@@ -10,4 +11,33 @@ inline void assign_text(std::string& field, const char* text) {
     } else {
         field.clear();
     }
+}
+
+// The text buffer that the library's own code hands to data_get(int, char**, int) on this thread,
+// so that a text read into it is cut to fit instead of overrunning it.
+struct LibraryTextBuffer {
+    const char* start;
+    size_t size;
+};
+inline thread_local LibraryTextBuffer library_text_buffer __attribute__((visibility("hidden"))) = {nullptr, 0};
+
+// Marks buf (size bytes) as this thread's library text buffer while it lives.
+class TextBufferScope {
+  public:
+    TextBufferScope(const char* buf, size_t size) : saved_(library_text_buffer) { library_text_buffer = {buf, size}; }
+    ~TextBufferScope() { library_text_buffer = saved_; }
+    TextBufferScope(const TextBufferScope&) = delete;
+    TextBufferScope& operator=(const TextBufferScope&) = delete;
+
+  private:
+    LibraryTextBuffer saved_;
+};
+
+// How many characters of text (without the NUL) a caller's buffer buf takes: the room in this
+// thread's library text buffer when buf is that buffer, otherwise len (the caller vouches for it).
+inline size_t text_fitting(const char* buf, size_t len) {
+    const LibraryTextBuffer& lib = library_text_buffer;
+    if (buf == lib.start && lib.size > 0 && len >= lib.size)
+        return lib.size - 1;
+    return len;
 }

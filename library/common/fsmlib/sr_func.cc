@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "fsm_text.h"
 #include "sr_internal.h"
 
 namespace {
@@ -62,13 +63,28 @@ void tabs_to_blanks(char* text) {
     }
 }
 
-char* channel_text(FSMstate* sp, int handle) {
-    char* text = nullptr;
-    if (sp->data_get(handle, &text, 0) != 0) {
-        delete[] text;
-        text = nullptr;
+bool sr_is_space(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool channel_text(FSMstate* sp, int handle, char* buffer, size_t size) {
+    buffer[0] = '\0';
+    char* p = buffer;
+    int rc;
+    {
+        TextBufferScope scope(buffer, size);
+        rc = sp->data_get(handle, &p, 0);
     }
-    return text;
+    if (p != buffer) {
+        // The state handed back a copy of its own.
+        if (rc == 0 && p != nullptr)
+            snprintf(buffer, size, "%s", p);
+        delete[] p;
+    }
+    buffer[size - 1] = '\0';
+    if (rc != 0)
+        buffer[0] = '\0';
+    return rc == 0;
 }
 
 void sr_get(velko::EqAdr* adr, velko::EqData* in, velko::EqData* out) {

@@ -22,9 +22,14 @@ SR_LOCAL float get_value(int type, const char* val);
 // Turns every tab of text into a blank (current values are compared with tabs as blanks).
 SR_LOCAL void tabs_to_blanks(char* text);
 
-// The text of a channel of sp as a new[] copy the caller releases, or null when it cannot be read.
-// The state allocates the text (it is not written into a buffer of ours, so no length can overrun).
-SR_LOCAL char* channel_text(FSMstate* sp, int handle);
+// White space between the tokens of a file: blank, tab, newline, carriage return, vertical tab
+// and form feed (so files with CRLF line ends read alike).
+SR_LOCAL bool sr_is_space(int c);
+
+// Reads the text of a channel of sp into buffer (size bytes): the state writes it there or hands
+// back a copy of its own, which is copied in and released. A text longer than the buffer is cut.
+// False (buffer emptied) when the channel cannot be read.
+SR_LOCAL bool channel_text(FSMstate* sp, int handle, char* buffer, size_t size);
 
 // Calls on the process-wide remote-call client, each holding velko_mux for the call only.
 // Without a client (no FSM location created yet) the answer is an error in out.

@@ -1,7 +1,6 @@
 // Save-and-restore files: opening, reading items into lists, file locks and list release.
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -22,11 +21,6 @@ const size_t kPartSize = 65;
 // and the ';' itself.
 const size_t kValueSize = 257;
 
-// White space between tokens. Carriage returns count too, so files with CRLF line ends read alike.
-bool is_space(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // Reads the next token into buf (at most size - 1 characters kept, the rest of the token still
 // consumed) and leaves the character that ended it unread. Returns the token's whole length, or
 // -1 when the file ends before a token starts.
@@ -34,14 +28,14 @@ long read_token(FILE* fp, char* buf, size_t size) {
     int c;
     do {
         c = getc(fp);
-    } while (c != EOF && is_space(c));
+    } while (c != EOF && sr_is_space(c));
     if (c == EOF) {
         buf[0] = '\0';
         return -1;
     }
     size_t kept = 0;
     long length = 0;
-    while (c != EOF && !is_space(c)) {
+    while (c != EOF && !sr_is_space(c)) {
         if (kept + 1 < size)
             buf[kept++] = static_cast<char>(c);
         if (length < LONG_MAX)
@@ -81,7 +75,7 @@ int read_int(FILE* fp, int* value) {
     int c;
     do {
         c = getc(fp);
-    } while (c != EOF && is_space(c));
+    } while (c != EOF && sr_is_space(c));
     bool negative = false;
     if (c == '+' || c == '-') {
         negative = c == '-';
@@ -192,13 +186,8 @@ void file_unlock(int fd) {
 }
 
 FILE* open_file(char* file, velko::EqData* data) {
+    // A directory opens, and reading it fails below like an empty file: 304.
     FILE* fp = file != nullptr ? fopen(file, "r") : nullptr;
-    struct stat st;
-    if (fp != nullptr && fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-        // A directory opens but cannot be read as a file.
-        fclose(fp);
-        fp = nullptr;
-    }
     if (fp == nullptr) {
         if (data != nullptr)
             data->error(302, "open error");

@@ -42,14 +42,13 @@ ItemResult write_remote(velko::EqAdr* adr, velko::EqData* request, const char* t
 // Reads the channel's current text and writes the stored value when they differ (tabs count as
 // blanks). A channel that cannot be read counts as empty.
 void correct_channel(FSMstate* sp, int handle, char* stored) {
+    char current[kReadSize];
     sp->data_lock(handle, 0);
-    char* current = channel_text(sp, handle);
-    if (current != nullptr)
-        tabs_to_blanks(current);
-    if (strcmp(current != nullptr ? current : "", stored) != 0)
+    channel_text(sp, handle, current, sizeof current);
+    tabs_to_blanks(current);
+    if (strcmp(current, stored) != 0)
         sp->data_set(handle, stored, 0);
     sp->data_unlock(handle, 0);
-    delete[] current;
 }
 
 // SR_CHECK_CORRECT for one item. An item whose current value cannot be read from the equipment is

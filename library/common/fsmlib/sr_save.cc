@@ -1,128 +1,45 @@
 // Save: writes a new save-and-restore file from a template and the current values.
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 
+#include "atomic_file.h"
 #include "sr_internal.h"
 
 namespace {
 
 const size_t kValueSize = 256;
 
-// The new file of a save. It is written under a temporary name in the target's directory and
-// renamed over the target only when it is complete and on disk, so a crash or a full disk never
-// leaves a half-written target.
-class SaveFile {
-  public:
-    SaveFile() : fp(nullptr) {}
-    ~SaveFile() { discard(); }
-    SaveFile(const SaveFile&) = delete;
-    SaveFile& operator=(const SaveFile&) = delete;
-
-    // Creates the temporary file. False when it cannot be made or the target is a directory.
-    bool open(const char* path) {
-        target = path;
-        struct stat st;
-        if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-            // Replace the file the link points at, as writing through the link would.
-            char* real = realpath(path, nullptr);
-            if (real != nullptr)
-                target = real;
-            free(real);
-        }
-        bool exists = stat(target.c_str(), &st) == 0;
-        if (exists && S_ISDIR(st.st_mode))
-            return false;
-        static unsigned counter = 0;
-        for (int attempt = 0; attempt < 100; attempt++) {
-            unsigned n = __atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED);
-            temp = target + ".tmp." + std::to_string(getpid()) + "." + std::to_string(n);
-            int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST)
-                    continue;
-                return false;
-            }
-            // Keep the permissions of the file being replaced.
-            if (exists)
-                fchmod(fd, st.st_mode & 07777);
-            fp = fdopen(fd, "w");
-            if (fp == nullptr) {
-                close(fd);
-                unlink(temp.c_str());
-                return false;
-            }
-            return true;
-        }
-        return false;
-    }
-
-    FILE* stream() { return fp; }
-
-    // Flushes the file to disk and renames it over the target. False (and the temporary file
-    // removed, the target untouched) when any write failed.
-    bool commit() {
-        bool ok = fflush(fp) == 0 && ferror(fp) == 0 && fsync(fileno(fp)) == 0;
-        ok = fclose(fp) == 0 && ok;
-        fp = nullptr;
-        if (ok)
-            ok = rename(temp.c_str(), target.c_str()) == 0;
-        if (!ok) {
-            unlink(temp.c_str());
-            return false;
-        }
-        sync_directory();
-        return true;
-    }
-
-  private:
-    void discard() {
-        if (fp == nullptr)
-            return;
-        fclose(fp);
-        fp = nullptr;
-        unlink(temp.c_str());
-    }
-
-    // Makes the rename itself durable.
-    void sync_directory() {
-        size_t slash = target.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-        int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return;
-        fsync(fd);
-        close(fd);
-    }
-
-    FILE* fp;
-    std::string target;
-    std::string temp;
-};
-
 // The value of one item taken from a state's channel: the template's value when the state has no
-// such channel or cannot read it. Cut to what a value buffer holds, like a value from the equipment.
+// such channel or cannot read it. Cut to what the value buffer holds, like a value from the equipment.
 void value_from_state(FSMstate* sp, const sr_data* item, const char* property, char* value) {
-    const char* text = item->value_;
-    char* current = nullptr;
     int handle = sp->data_open(property, 0);
+    bool read = false;
     if (handle != -1) {
         sp->data_lock(handle, 0);
-        current = channel_text(sp, handle);
+        read = channel_text(sp, handle, value, kValueSize);
         sp->data_unlock(handle, 0);
-        if (current != nullptr)
-            text = current;
     }
-    snprintf(value, kValueSize, "%s", text);
-    delete[] current;
+    if (!read)
+        snprintf(value, kValueSize, "%s", item->value_);
+}
+
+// A reader takes a value as its first token and everything up to the next ';'. A ';' inside the
+// first token therefore reads back whole; any other ';' (and a first token that is ';' alone,
+// which reads as an empty value) would end the value early and shift the items after it, so it
+// becomes ','.
+void make_readable(char* value) {
+    char* first = value;
+    while (*first != '\0' && sr_is_space(static_cast<unsigned char>(*first)))
+        first++;
+    char* after = first;
+    while (*after != '\0' && !sr_is_space(static_cast<unsigned char>(*after)))
+        after++;
+    char* from = after - first == 1 && *first == ';' ? first : after;
+    for (char* p = from; *p != '\0'; p++) {
+        if (*p == ';')
+            *p = ',';
+    }
 }
 
 }  // namespace
@@ -134,8 +51,12 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
     FILE* fp = open_file(file, data);
     if (fp == nullptr)
         return 1;
-    SaveFile out;
-    if (new_file == nullptr || !out.open(new_file)) {
+    // The new file replaces the old one only when complete and on disk (written in place where a
+    // replacement would lose the file's owner or links, or its directory is not writable).
+    velko::AtomicWriteOptions options;
+    options.in_place_fallback = true;
+    velko::AtomicFile out(options);
+    if (new_file == nullptr || out.open(new_file, nullptr) != 0) {
         file_unlock(fileno(fp));
         fclose(fp);
         return 1;
@@ -143,13 +64,10 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
     std::vector<sr_data*> list;
     read_fill(fp, &list);
 
-    FILE* o = out.stream();
     char date[64];
     if (ctime_r(&started, date) == nullptr)
         snprintf(date, sizeof date, "%ld\n", static_cast<long>(started));
-    fprintf(o, "//Save_&_Restore//\n");
-    fprintf(o, " FSM created Save & Restore file ;\n");
-    fprintf(o, " %s ;\n", date);
+    out.write("//Save_&_Restore//\n FSM created Save & Restore file ;\n " + std::string(date) + " ;\n");
 
     int rc = 0;
     velko::EqAdr adr;
@@ -166,13 +84,9 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
             result.get_string(value, sizeof value);
             failed = result.error() != 0;
         }
-        // A ';' would end the value early and the rest would be read as further items: the file
-        // keeps the value up to it.
-        char* semicolon = strchr(value, ';');
-        if (semicolon != nullptr)
-            *semicolon = '\0';
-        fprintf(o, "%s %s %s %s\t%d\t%s\t;\n", adr.facility(), adr.device(), adr.location(), adr.property(),
-                item->type_, value);
+        make_readable(value);
+        out.write(std::string(adr.facility()) + " " + adr.device() + " " + adr.location() + " " + adr.property() +
+                  "\t" + std::to_string(item->type_) + "\t" + value + "\t;\n");
         if (failed) {
             // The file keeps the items before the failing one and the failing item's error text.
             rc = 1;
@@ -180,7 +94,7 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
         }
     }
     clear_list(&list);
-    if (!out.commit())
+    if (out.commit(nullptr) != 0)
         rc = 1;
     return rc;
 }
