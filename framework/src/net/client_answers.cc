@@ -64,6 +64,16 @@ bool read_history(const json& j, EqData* out) {
 
 }  // namespace
 
+int value_of_answer(const json& j, EqData* out, std::string* why) {
+    auto type = j.find("type");
+    auto value = j.find("value");
+    if (type == j.end() || value == j.end()) {
+        *why = "it holds no \"type\" and \"value\".";
+        return -1;
+    }
+    return value_from_json(json{{"type", *type}, {"value", *value}}, out, why);
+}
+
 void read_answer(int status, const std::string& body, AnswerForm form, const std::string& server, EqData* out) {
     out->init();
     std::string http = "HTTP " + std::to_string(status);
@@ -89,7 +99,7 @@ void read_answer(int status, const std::string& body, AnswerForm form, const std
     bool ok = true;
     switch (form) {
         case AnswerForm::value:
-            ok = value_from_json(j, out, &why) == 0;
+            ok = value_of_answer(j, out, &why) == 0;
             break;
         case AnswerForm::names:
             ok = read_names(j, out);

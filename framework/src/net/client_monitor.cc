@@ -5,6 +5,7 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/websocket/stream_base.hpp>
 
+#include "net/client_answers.h"
 #include "net/client_errors.h"
 #include "net/value_json.h"
 
@@ -152,7 +153,7 @@ void MonitorChannel::on_frame(const std::string& text) {
         value.error(
             code->is_number_integer() ? code->get<int>() : ERR_PROTOCOL,
             message != j.end() && message->is_string() ? message->get<std::string>() : "The server gave no reason.");
-    } else if (value_from_json(j, &value, &why) != 0) {
+    } else if (value_of_answer(j, &value, &why) != 0) {
         value.error(ERR_PROTOCOL, "The server " + server_ + " pushed a value that is not valid: " + why);
     }
     auto stamp = j.find("timestamp");
