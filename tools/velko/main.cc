@@ -19,6 +19,7 @@ void add_common(CLI::App* sub, velko::cli::Options* o) {
 
 int main(int argc, char** argv) {
     velko::cli::Options o;
+    std::string single;  // the address of the subcommands that take one
     CLI::App app{
         "velko: read, write and monitor the properties of velko servers.\n"
         "Addresses are FACILITY/DEVICE/LOCATION/PROPERTY; servers are found in the directory file.\n"
@@ -30,7 +31,7 @@ int main(int argc, char** argv) {
     add_common(get, &o);
 
     CLI::App* set = app.add_subcommand("set", "Write VALUE to ADDRESS and print the answer, if any");
-    set->add_option("ADDRESS", o.addresses, "FACILITY/DEVICE/LOCATION/PROPERTY")->required()->expected(1);
+    set->add_option("ADDRESS", single, "FACILITY/DEVICE/LOCATION/PROPERTY")->required();
     set->add_option("VALUE", o.value,
                     "The value as text in the property's type; with --json a JSON value "
                     "like {\"type\":\"IIII\",\"value\":[1,2,3,4]}")
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
 
     CLI::App* names =
         app.add_subcommand("names", "List the locations (LOCATION \"*\") or the properties of a location");
-    names->add_option("ADDRESS", o.addresses, "FACILITY/DEVICE/* or FACILITY/DEVICE/LOCATION")->required()->expected(1);
+    names->add_option("ADDRESS", single, "FACILITY/DEVICE/* or FACILITY/DEVICE/LOCATION")->required();
     add_common(names, &o);
 
     CLI::App* monitor = app.add_subcommand(
@@ -49,12 +50,20 @@ int main(int argc, char** argv) {
     add_common(monitor, &o);
 
     CLI::App* history = app.add_subcommand("history", "Print the history records of ADDRESS");
-    history->add_option("ADDRESS", o.addresses, "FACILITY/DEVICE/LOCATION/PROPERTY")->required()->expected(1);
+    history->add_option("ADDRESS", single, "FACILITY/DEVICE/LOCATION/PROPERTY")->required();
     history->add_option("--since", o.since, "First time: unix seconds or YYYY-MM-DDTHH:MM:SS (local)");
     history->add_option("--until", o.until, "Last time: unix seconds or YYYY-MM-DDTHH:MM:SS (local)");
     add_common(history, &o);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version end well; every other command-line error has status 2.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    if (!single.empty()) {
+        o.addresses.push_back(single);
+    }
 
     if (get->parsed()) {
         return velko::cli::run_get(o);
