@@ -2,6 +2,8 @@
 // values, errors, time-outs, the write token, and monitors across a lost server.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "journal.h"
 #include "net_client.h"
 #include "scripted_server.h"
@@ -134,7 +136,21 @@ TEST(NetClient, SilentServerAnswersTimeOutAndTheNextCallWorks) {
     EXPECT_EQ(call.get(&adr, nullptr, &out), velko::ERR_TIMEOUT);
     EXPECT_EQ(out.error_text(), "The call on FAC/DEV/L/P timed out: the server FAC/DEV at 127.0.0.1:" +
                                     std::to_string(net.server.port()) + " did not answer within 200 ms.");
+    // Calls from two threads queue behind each other on the one connection; each times out alone.
+    velko::NetClient client;
+    int codes[2] = {0, 0};
+    std::thread other([&] {
+        EqData mine;
+        codes[1] = client.get(adr, &mine);
+    });
+    EqData first;
+    codes[0] = client.get(adr, &first);
+    other.join();
+    EXPECT_EQ(codes[0], velko::ERR_TIMEOUT);
+    EXPECT_EQ(codes[1], velko::ERR_TIMEOUT);
+
     net.server.set_silent(false);
+    EXPECT_EQ(client.get(adr, &out), 0) << out.error_text();
     EXPECT_EQ(call.get(&adr, nullptr, &out), 0) << out.error_text();
     EXPECT_FLOAT_EQ(out.get_float(), 2.5f);
 }

@@ -65,6 +65,9 @@ void HttpChannel::submit(std::shared_ptr<HttpExchange> x) {
 }
 
 void HttpChannel::start_next() {
+    if (current_) {
+        return;  // one request at a time on the connection
+    }
     while (!current_ && !queue_.empty()) {
         std::shared_ptr<HttpExchange> x = queue_.front();
         queue_.pop_front();
