@@ -169,6 +169,8 @@ struct NetClient::Impl {
         http_channel(t)->submit(x);
         if (!x->wait() || x->error() == ERR_TIMEOUT) {
             out->error(ERR_TIMEOUT, net::timeout_sentence(adr.show_adr(), t.server, t.endpoint, timeout));
+        } else if (x->error() == ERR_LIMIT) {
+            out->error(ERR_LIMIT, "The server " + t.server + " at " + t.endpoint.text() + " " + x->reason() + ".");
         } else if (x->error() != 0) {
             out->error(ERR_UNREACHABLE, net::unreachable_sentence(t.server, t.endpoint, x->reason()));
         } else {

@@ -116,14 +116,16 @@ void HttpChannel::send() {
             return;
         }
         self->response_.emplace();
+        self->response_->body_limit(kMaxAnswerBytes);
         self->buffer_.clear();
         http::async_read(*self->stream_, self->buffer_, *self->response_, [self](beast::error_code rec, size_t) {
             if (rec) {
                 self->on_failure(rec);
                 return;
             }
-            bool keep = self->response_->keep_alive();
-            self->current_->answer(static_cast<int>(self->response_->result_int()), std::move(self->response_->body()));
+            auto& res = self->response_->get();
+            bool keep = res.keep_alive();
+            self->current_->answer(static_cast<int>(res.result_int()), std::move(res.body()));
             if (!keep) {
                 self->close();
             }
@@ -145,6 +147,8 @@ void HttpChannel::on_failure(beast::error_code ec) {
     }
     if (ec == beast::error::timeout) {
         current_->fail(ERR_TIMEOUT, "no answer in time");
+    } else if (ec == http::error::body_limit) {
+        current_->fail(ERR_LIMIT, "gave an answer larger than " + std::to_string(kMaxAnswerBytes >> 20) + " MiB");
     } else {
         current_->fail(ERR_UNREACHABLE, ec.message());
     }

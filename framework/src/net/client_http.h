@@ -7,6 +7,7 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <condition_variable>
@@ -34,7 +35,7 @@ class HttpExchange {
 
     // I/O thread: stores the answer (the first of answer/fail wins).
     void answer(int status, std::string body);
-    // I/O thread: no answer; code is ERR_UNREACHABLE or ERR_TIMEOUT, reason says why.
+    // I/O thread: no answer; code is ERR_UNREACHABLE, ERR_TIMEOUT or ERR_LIMIT, reason says why.
     void fail(int code, std::string reason);
     // True once answered, failed or given up.
     bool done();
@@ -60,6 +61,9 @@ class HttpExchange {
     std::string reason_;
 };
 
+// The largest answer body a call takes (long histories are the largest answers).
+inline constexpr size_t kMaxAnswerBytes = 64u << 20;
+
 class HttpChannel : public std::enable_shared_from_this<HttpChannel> {
   public:
     HttpChannel(boost::asio::io_context& ioc, ServerEndpoint endpoint);
@@ -80,7 +84,7 @@ class HttpChannel : public std::enable_shared_from_this<HttpChannel> {
     boost::asio::ip::tcp::resolver resolver_;
     std::optional<boost::beast::tcp_stream> stream_;
     boost::beast::flat_buffer buffer_;
-    std::optional<boost::beast::http::response<boost::beast::http::string_body>> response_;
+    std::optional<boost::beast::http::response_parser<boost::beast::http::string_body>> response_;
     std::deque<std::shared_ptr<HttpExchange>> queue_;
     std::shared_ptr<HttpExchange> current_;
     bool reused_ = false;  // current_ went out on a connection that had served earlier requests
