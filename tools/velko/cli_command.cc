@@ -61,6 +61,19 @@ void print_value(const Options& o, const std::string& address, const EqData& val
     }
 }
 
+// The address of a subcommand that takes one, and the client settings.
+struct OneAddress {
+    std::string text;
+    ClientSettings settings;
+    EqAdr adr;
+};
+
+// False after reporting a bad address or token file.
+bool prepare(const Options& o, bool names, OneAddress* one) {
+    one->text = o.addresses.front();
+    return make_settings(o, &one->settings) && parse_address(one->text, names, &one->adr);
+}
+
 }  // namespace
 
 int run_get(const Options& o) {
@@ -84,12 +97,12 @@ int run_get(const Options& o) {
 }
 
 int run_set(const Options& o) {
-    const std::string& text = o.addresses.front();
-    ClientSettings settings;
-    EqAdr adr;
-    if (!make_settings(o, &settings) || !parse_address(text, false, &adr)) {
+    OneAddress one;
+    if (!prepare(o, false, &one)) {
         return 1;
     }
+    const std::string& text = one.text;
+    const EqAdr& adr = one.adr;
     EqData in;
     if (o.json) {
         nlohmann::json j;
@@ -100,7 +113,7 @@ int run_set(const Options& o) {
     } else {
         in.set(o.value.c_str());
     }
-    NetClient client(settings);
+    NetClient client(one.settings);
     EqData out;
     if (client.set(adr, in, &out) != 0) {
         return fail(text, out.error_text());
@@ -112,13 +125,13 @@ int run_set(const Options& o) {
 }
 
 int run_names(const Options& o) {
-    const std::string& text = o.addresses.front();
-    ClientSettings settings;
-    EqAdr adr;
-    if (!make_settings(o, &settings) || !parse_address(text, true, &adr)) {
+    OneAddress one;
+    if (!prepare(o, true, &one)) {
         return 1;
     }
-    NetClient client(settings);
+    const std::string& text = one.text;
+    const EqAdr& adr = one.adr;
+    NetClient client(one.settings);
     EqData out;
     if (client.names(adr, &out) != 0) {
         return fail(text, out.error_text());
@@ -145,18 +158,18 @@ int run_names(const Options& o) {
 }
 
 int run_history(const Options& o) {
-    const std::string& text = o.addresses.front();
-    ClientSettings settings;
-    EqAdr adr;
-    if (!make_settings(o, &settings) || !parse_address(text, false, &adr)) {
+    OneAddress one;
+    if (!prepare(o, false, &one)) {
         return 1;
     }
+    const std::string& text = one.text;
+    const EqAdr& adr = one.adr;
     double since = 0;
     double until = 0;
     if ((!o.since.empty() && !parse_time(o.since, &since)) || (!o.until.empty() && !parse_time(o.until, &until))) {
         return fail(text, "A time is neither unix seconds nor YYYY-MM-DDTHH:MM:SS.");
     }
-    NetClient client(settings);
+    NetClient client(one.settings);
     EqData out;
     if (client.history(adr, since, until, &out) != 0) {
         return fail(text, out.error_text());

@@ -23,30 +23,31 @@ bool HttpExchange::wait() {
     return false;
 }
 
-void HttpExchange::answer(int status, std::string body) {
+template <class Store>
+void HttpExchange::complete(Store store) {
     {
         std::lock_guard<std::mutex> lock(mux_);
         if (done_) {
             return;
         }
         done_ = true;
-        status_ = status;
-        body_ = std::move(body);
+        store();
     }
     cv_.notify_all();
 }
 
+void HttpExchange::answer(int status, std::string body) {
+    complete([&] {
+        status_ = status;
+        body_ = std::move(body);
+    });
+}
+
 void HttpExchange::fail(int code, std::string reason) {
-    {
-        std::lock_guard<std::mutex> lock(mux_);
-        if (done_) {
-            return;
-        }
-        done_ = true;
+    complete([&] {
         error_ = code;
         reason_ = std::move(reason);
-    }
-    cv_.notify_all();
+    });
 }
 
 bool HttpExchange::done() {

@@ -50,6 +50,10 @@ class HttpExchange {
     const std::string& reason() const { return reason_; }
 
   private:
+    // Runs store under the lock unless the exchange is done, then wakes the caller.
+    template <class Store>
+    void complete(Store store);
+
     HttpRequest request_;
     std::chrono::steady_clock::time_point deadline_;
     std::mutex mux_;
