@@ -55,7 +55,8 @@ json address_answer(const std::string& address, const EqData& d) {
 
 Reply error_reply(const std::string& address, const Failure& failure, bool foreign, bool too_large) {
     Reply r;
-    r.status = static_cast<unsigned>(http_status(failure.code, foreign, too_large));
+    r.status =
+        static_cast<unsigned>(failure.status != 0 ? failure.status : http_status(failure.code, foreign, too_large));
     json j = error_to_json(failure.code, failure.message);
     j["address"] = address;
     r.body = dump_json(j);
@@ -161,7 +162,8 @@ Reply Calls::history(const Target& target) const {
                                  ", not A_TDS."});
     }
     json records = json::array();
-    for (const json& rec : value_to_json(out)["value"]) {
+    const json all = value_to_json(out);
+    for (const json& rec : all["value"]) {
         const double tm = rec["tm"].get<double>();
         if ((!target.has_since || tm >= target.since) && (!target.has_until || tm <= target.until)) {
             records.push_back(rec);

@@ -179,6 +179,7 @@ bool parse_history_query(std::string_view query, Target* out, Failure* fail) {
 
 bool parse_target(std::string_view target, Target* out, Failure* fail) {
     *out = Target();
+    *fail = Failure();
     for (char c : target) {
         if (control_byte(c)) {
             return fail_with(fail, ERR_PROTOCOL, "The request path \"" + shown(target) + "\" holds a control byte.");
@@ -202,9 +203,11 @@ bool parse_target(std::string_view target, Target* out, Failure* fail) {
         }
         return p.endpoint != Endpoint::kHistory || parse_history_query(query, out, fail);
     }
-    return fail_with(fail, ERR_PROTOCOL,
-                     "There is nothing at \"" + shown(path) +
-                         "\"; the paths are /v1/property/, /v1/names/, /v1/history/, /v1/server and /v1/monitor.");
+    fail_with(fail, ERR_PROTOCOL,
+              "There is nothing at \"" + shown(path) +
+                  "\"; the paths are /v1/property/, /v1/names/, /v1/history/, /v1/server and /v1/monitor.");
+    fail->status = 404;
+    return false;
 }
 
 bool method_allowed(Endpoint endpoint, std::string_view method, std::string* allowed) {

@@ -26,6 +26,7 @@ struct Target {
 struct Failure {
     int code = ERR_NONE;
     std::string message;
+    int status = 0;  // the HTTP status when it is not the code's own (404 for unknown paths)
 };
 
 // Decodes an HTTP request target ("/v1/property/F/D/L/P", "/v1/history/...?since=T").
