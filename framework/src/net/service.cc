@@ -115,10 +115,9 @@ void Service::sample() {
 
 void Service::stop() {
     State& st = *state_;
-    if (!st.started || st.stopped) {
+    if (!st.started || st.stopped.exchange(true)) {
         return;
     }
-    st.stopped = true;
     State* sp = state_.get();
     asio::post(st.ioc, [sp] {
         boost::system::error_code ignored;

@@ -29,8 +29,8 @@ struct Service::State {
     WorkerPool pool;
     std::atomic<int> connections{0};
     std::atomic<bool> sampling{false};  // a sample job is queued or running
-    bool started = false;
-    bool stopped = false;
+    std::atomic<bool> started{false};
+    std::atomic<bool> stopped{false};  // sample() may run on the update thread while stop() runs
     int port = 0;
     boost::asio::io_context ioc{1};
     boost::asio::ip::tcp::acceptor acceptor{ioc};
