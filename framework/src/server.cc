@@ -25,6 +25,7 @@
 #include "history.h"
 #include "locations.h"
 #include "net/service.h"
+#include "net_client.h"
 #include "text_tokens.h"
 
 std::string gbl_fct_name;
@@ -464,8 +465,19 @@ int Server::start() {
         return 1;
     }
     s.locations = created;
-    // Client settings of this process's remote calls (directory, call_timeout, token) are applied
-    // here from s.config, before any location can make a call.
+    // Remote calls of this process's locations use its directory, call time-out and token; applied
+    // before any location can make a call. A token file that cannot be read was reported by the
+    // service when it runs; without it, writes go without a token.
+    ClientSettings client;
+    if (!s.config.directory.empty()) {
+        client.directory = beside_config(s.config.file, s.config.directory);
+    }
+    client.call_timeout_ms = s.config.call_timeout_ms;
+    if (!s.config.token_file.empty()) {
+        std::string ignored;
+        read_token(beside_config(s.config.file, s.config.token_file), &client.token, &ignored);
+    }
+    set_client_settings(client);
     running_server = this;
     running_name = s.config.facility + "/" + s.config.device + " (" + s.config.file + ")";
     running.unlock();
