@@ -42,7 +42,16 @@ struct ServerConfig {
     std::string device;
     int rate_ms = 1000;
     int port = 0;
-    std::string directory;                       // directory file of the network service ("" when not set)
+    std::string directory;  // directory file of the network service ("" when not set)
+    // The network service (docs/network.md).
+    std::string listen = "127.0.0.1";  // address it listens on
+    std::string token_file;            // file holding the secret that writes need ("" = writes open)
+    int call_timeout_ms = 3000;        // remote calls of this process wait at most this long
+    int max_connections = 256;
+    int max_request_bytes = 1048576;
+    int request_timeout_ms = 10000;              // time to receive one whole request
+    int idle_timeout_ms = 60000;                 // an idle connection is closed after this
+    int max_subscriptions = 1024;                // monitor subscriptions per connection
     std::string archive_dir;                     // where relative archive names go ("" when not set)
     std::vector<std::string> comments;           // comment lines of the settings part
     std::vector<std::string> trailing_comments;  // comment lines after the last location
@@ -70,6 +79,16 @@ class Config {
 };
 
 namespace velko {
+
+// A numeric setting of the network service: its key in the file, its member, its range.
+struct NumberSetting {
+    const char* key;
+    int ServerConfig::*field;
+    int min;
+    int max;
+};
+// Every numeric setting of the network service, in the order a saved file lists them.
+const std::vector<NumberSetting>& number_settings();
 
 // Parses configuration text; file_name is used in messages. Returns 0, or 1 with a message naming
 // file and line in *error (out is then left empty).

@@ -23,6 +23,9 @@ enum EqErrorCode {
     ERR_READ_ONLY = 108,
     ERR_BAD_ADDRESS = 109,
     ERR_INDEX = 111,
+    ERR_ACCESS = 112,    // network write refused: missing or wrong token, or a foreign Origin
+    ERR_LIMIT = 113,     // a limit of the network service was hit
+    ERR_PROTOCOL = 114,  // a network request or frame that is not valid
 };
 
 // Largest element count of an array value; larger indexes are refused with ERR_INDEX.

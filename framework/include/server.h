@@ -51,6 +51,7 @@ struct ServerOptions {
     std::string config_file;
     int rate_ms_override = 0;     // 0: use the configured rate
     long max_cycles = 0;          // run() returns after this many cycles (0: no limit)
+    int port_override = -1;       // -1: use the configured port of the network service
     bool handle_signals = false;  // run() ends on SIGINT/SIGTERM and passes SIGUSR1 to the locations
 };
 
@@ -66,8 +67,8 @@ class Server {
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Reads the configuration and starts every location. Returns 0, or 1 with error() set; a
-    // server that failed to start has no locations.
+    // Reads the configuration, starts every location and, when a port is configured, the network
+    // service. Returns 0, or 1 with error() set; a server that failed to start has no locations.
     int start();
     // Runs update cycles at the rate until stop() (or SIGINT/SIGTERM with handle_signals, or
     // max_cycles). Returns at once when the server did not start.
@@ -79,9 +80,9 @@ class Server {
     // Saves the configuration atomically (temporary file, flush, rename, one backup). 0, or 1
     // with error() set; the previous file is then untouched.
     int save_config();
-    // Ends the server: saves the configuration, calls each location's cancel() and the eq_cancel
-    // hook, and stops serving the locations by address. Returns the result of the save. Only the
-    // first call does anything.
+    // Ends the server: stops the network service, saves the configuration, calls each location's cancel() and the
+    // eq_cancel hook, and stops serving the locations by address. Returns the result of the save. Only the first call
+    // does anything.
     int finish();
 
     const std::string& error() const;
@@ -91,13 +92,15 @@ class Server {
     const std::vector<EqFct*>& locations() const;
     EqFct* find_location(const std::string& name) const;
     long cycles() const;
+    // The port the network service listens on (0 when it does not run).
+    int port() const;
 
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-// The whole server program: parses argv ([--rate MS] [--cycles N] CONFIG_FILE), starts, runs
+// The whole server program: parses argv ([--rate MS] [--cycles N] [--port N] CONFIG_FILE), starts, runs
 // until SIGINT or SIGTERM (or N cycles), saves the configuration. Returns the process exit status:
 // 0, 1 when the server could not start or save, 2 for a bad command line.
 int run_server(int argc, char** argv, const ServerHooks& hooks);

@@ -117,6 +117,33 @@ class Parser {
             }
             return once("port");
         }
+        for (const NumberSetting& n : number_settings()) {
+            if (key == n.key) {
+                int v = 0;
+                if (!parse_int(rest, &v) || v < n.min || v > n.max) {
+                    return fail_at(line_, std::string("the setting ") + n.key + " must be a number from " +
+                                              std::to_string(n.min) + " to " + std::to_string(n.max) + ", not \"" +
+                                              rest + "\"");
+                }
+                out_->*n.field = v;
+                return once(n.key);
+            }
+        }
+        if (key == "listen") {
+            if (!valid_part(rest)) {
+                return fail_at(
+                    line_, "the listen setting needs one address (like 127.0.0.1 or 0.0.0.0), not \"" + rest + "\"");
+            }
+            out_->listen = rest;
+            return once("listen");
+        }
+        if (key == "token_file") {
+            out_->token_file = unquote_text(rest);
+            if (out_->token_file.empty()) {
+                return fail_at(line_, "the token_file setting needs a path");
+            }
+            return once("token_file");
+        }
         if (key == "directory" || key == "archive") {
             std::string path = unquote_text(rest);
             if (path.empty()) {
@@ -126,8 +153,9 @@ class Parser {
             return once(key == "directory" ? "directory" : "archive");
         }
         return fail_at(line_, "\"" + key +
-                                  "\" is not a setting; expected facility, device, rate, port, directory, archive "
-                                  "or location");
+                                  "\" is not a setting; expected facility, device, rate, port, listen, "
+                                  "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
+                                  "request_timeout, idle_timeout, max_subscriptions or location");
     }
 
     bool location_header(const std::string& rest) {
@@ -197,6 +225,20 @@ class Parser {
 };
 
 }  // namespace
+
+const std::vector<NumberSetting>& number_settings() {
+    // clang-format off
+    static const std::vector<NumberSetting> settings = {
+        {"call_timeout",      &ServerConfig::call_timeout_ms,    1,    3600000},
+        {"max_connections",   &ServerConfig::max_connections,    1,    100000},
+        {"max_request_bytes", &ServerConfig::max_request_bytes,  1024, 1073741824},
+        {"request_timeout",   &ServerConfig::request_timeout_ms, 1,    3600000},
+        {"idle_timeout",      &ServerConfig::idle_timeout_ms,    1,    86400000},
+        {"max_subscriptions", &ServerConfig::max_subscriptions,  1,    1000000},
+    };
+    // clang-format on
+    return settings;
+}
 
 int parse_config_text(const std::string& text, const std::string& file_name, ServerConfig* out, std::string* error) {
     ServerConfig cfg;

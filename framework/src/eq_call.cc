@@ -1,6 +1,6 @@
 // velko::EqCall: calls on addresses. Every call first resolves FACILITY/DEVICE among the locations
-// this process serves and calls the location directly; a remote transport is the other branch of
-// that resolution and answers ERR_UNKNOWN_DEVICE until one exists.
+// this process serves and calls the location directly; other devices are called over the network
+// through a velko::NetClient (directory file, one connection per server).
 #include "eq_call.h"
 
 #include <map>
@@ -12,6 +12,7 @@
 #include "eq_fct.h"
 #include "locations.h"
 #include "monitor_hub.h"
+#include "net_client.h"
 
 namespace velko {
 
@@ -74,6 +75,12 @@ int call_location(void (EqFct::*op)(EqAdr*, EqData*, EqData*), EqAdr* adr, EqDat
     return out->error();
 }
 
+// True when adr names a device that this process does not serve: the call goes over the network.
+bool is_remote(const EqAdr* adr) {
+    return adr != nullptr && adr->facility()[0] != '\0' && adr->device()[0] != '\0' &&
+           !LocationDirectory::serves(adr->facility(), adr->device());
+}
+
 bool wants_callback(EqMonitorCallback cb) {
     return cb != nullptr && cb != no_monitor_callback();
 }
@@ -84,14 +91,46 @@ struct EqCall::Impl {
     struct Monitor {
         D_fct* prop = nullptr;
         std::shared_ptr<detail::MonitorSub> sub;  // only when the caller gave a callback
+        long remote = 0;                          // the network client's subscription of a remote address
         bool read = true;                         // read since the previous update()
     };
     std::map<std::string, Monitor> monitors;
+    std::unique_ptr<NetClient> net;  // made by the first remote call
+
+    NetClient& client() {
+        if (!net) {
+            net = std::make_unique<NetClient>();
+        }
+        return *net;
+    }
 
     void drop(Monitor& m) {
         if (m.sub) {
             detail::MonitorHub::instance().unsubscribe(m.prop, m.sub);
         }
+        if (m.remote != 0) {
+            net->unsubscribe(m.remote);
+        }
+    }
+
+    // A first monitored read of a remote address: subscribes and answers ERR_MONITOR_PENDING.
+    int monitor_remote(EqAdr* adr, EqData* out, EqMonitorCallback cb, void* user) {
+        NetClient::MonitorHandler handler;
+        if (wants_callback(cb)) {
+            handler = [cb, user](const std::string&, const EqData& value, double) {
+                EqData copy(value);
+                cb(user, &copy);
+            };
+        }
+        Monitor m;
+        m.remote = client().subscribe(*adr, std::move(handler), out);
+        if (m.remote == 0) {
+            return out->error();
+        }
+        std::string key = adr->show_adr();
+        monitors.emplace(key, m);
+        out->error(ERR_MONITOR_PENDING, "The monitor of \"" + key + "\" is not yet established.");
+        return out->error();
     }
 };
 
@@ -105,16 +144,26 @@ EqCall::~EqCall() {
 }
 
 int EqCall::get(EqAdr* adr, EqData* in, EqData* out) {
+    if (out != nullptr && is_remote(adr)) {
+        return impl_->client().get(*adr, out);
+    }
     return call_location(&EqFct::get, adr, in, out);
 }
 
 int EqCall::set(EqAdr* adr, EqData* in, EqData* out) {
+    if (out != nullptr && is_remote(adr)) {
+        EqData none;
+        return impl_->client().set(*adr, in == nullptr ? none : *in, out);
+    }
     return call_location(&EqFct::set, adr, in, out);
 }
 
 int EqCall::names(EqAdr* adr, EqData* out) {
     if (out == nullptr) {
         return ERR_BAD_ADDRESS;
+    }
+    if (is_remote(adr)) {
+        return impl_->client().names(*adr, out);
     }
     out->init();
     if (adr != nullptr && std::string(adr->location()) == "*") {
@@ -147,11 +196,17 @@ int EqCall::get_monitor(EqAdr* adr, EqData* in, EqData* out, int, float, EqMonit
     std::string key = address_text(adr);
     auto it = impl_->monitors.find(key);
     if (it != impl_->monitors.end()) {
-        // Served in this process: the latest value is the property's current one.
         it->second.read = true;
+        if (it->second.remote != 0) {
+            return impl_->net->latest(it->second.remote, out);  // the newest pushed value
+        }
+        // Served in this process: the latest value is the property's current one.
         return get(adr, in, out);
     }
     out->init();
+    if (is_remote(adr)) {
+        return impl_->monitor_remote(adr, out, cb, user);
+    }
     EqFct* loc = resolve_location(adr, out);
     if (loc == nullptr) {
         return out->error();

@@ -408,6 +408,12 @@ std::string default_error_text(int code) {
             return "The address is not valid.";
         case ERR_INDEX:
             return "The element index is out of range.";
+        case ERR_ACCESS:
+            return "The write was refused.";
+        case ERR_LIMIT:
+            return "A limit of the server was reached.";
+        case ERR_PROTOCOL:
+            return "The request is not valid.";
         default:
             return "Error " + std::to_string(code) + ".";
     }

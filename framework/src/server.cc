@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -21,6 +24,9 @@
 #include "eq_fct.h"
 #include "history.h"
 #include "locations.h"
+#include "net/service.h"
+#include "net_client.h"
+#include "text_tokens.h"
 
 std::string gbl_fct_name;
 int ring_buffer = 0;
@@ -103,6 +109,25 @@ std::string path_text(const std::string& path) {
     return path.find_first_of(" \t\"\\") == std::string::npos ? path : quote_text(path);
 }
 
+// The secret of a token file: its content without surrounding white space. 0, or 1 with *error set.
+int read_token(const std::string& path, std::string* token, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (in) {
+        text << in.rdbuf();
+    }
+    if (!in) {
+        *error = "The token file " + path + " cannot be read: " + std::strerror(errno) + ".";
+        return 1;
+    }
+    *token = text::trim(text.str());
+    if (token->empty()) {
+        *error = "The token file " + path + " holds no token.";
+        return 1;
+    }
+    return 0;
+}
+
 std::string at(const std::string& file, int line) {
     return file + ":" + std::to_string(line) + ": ";
 }
@@ -129,6 +154,8 @@ struct Server::Impl {
     bool finished = false;
     int wake_fd = -1;
     std::mutex save_mux;
+    // Last member: destroyed first, while the rest that its calls read is still there.
+    std::unique_ptr<net::Service> service;
 
     void call(void (*hook)()) {
         if (hook != nullptr) {
@@ -233,6 +260,48 @@ struct Server::Impl {
         }
         call(hooks.refresh_epilog);
         cycles.fetch_add(1);
+        if (service) {
+            service->sample();
+        }
+    }
+
+    // Starts the network service when a port is configured. false with error set.
+    bool start_service() {
+        const int port = options.port_override >= 0 ? options.port_override : config.port;
+        if (port == 0) {
+            return true;
+        }
+        net::ServiceSettings ns;
+        ns.facility = config.facility;
+        ns.device = config.device;
+        ns.listen = config.listen;
+        ns.port = port;
+        if (!config.token_file.empty() &&
+            read_token(beside_config(config.file, config.token_file), &ns.token, &error) != 0) {
+            return false;
+        }
+        ns.call_timeout_ms = config.call_timeout_ms;
+        ns.max_connections = config.max_connections;
+        ns.max_request_bytes = static_cast<size_t>(config.max_request_bytes);
+        ns.request_timeout_ms = config.request_timeout_ms;
+        ns.idle_timeout_ms = config.idle_timeout_ms;
+        ns.max_subscriptions = config.max_subscriptions;
+        ns.describe = [this](nlohmann::json* j) {
+            (*j)["rate_ms"] = rate_ms;
+            (*j)["cycles"] = cycles.load();
+        };
+        const bool open_writes = ns.token.empty();
+        service = std::make_unique<net::Service>(std::move(ns));
+        if (service->start(&error) != 0) {
+            service.reset();
+            return false;
+        }
+        if (open_writes && !service->loopback_only()) {
+            std::cerr << "The server " << config.facility << "/" << config.device
+                      << " has no token_file: writes are open to anyone who can reach " << config.listen << ":"
+                      << service->port() << ".\n";
+        }
+        return true;
     }
 
     void user_signal() {
@@ -281,6 +350,18 @@ struct Server::Impl {
         out << "device " << config.device << "\n";
         out << "rate " << config.rate_ms << "\n";
         out << "port " << config.port << "\n";
+        const ServerConfig defaults;
+        if (config.listen != defaults.listen) {
+            out << "listen " << config.listen << "\n";
+        }
+        if (!config.token_file.empty()) {
+            out << "token_file " << path_text(config.token_file) << "\n";
+        }
+        for (const NumberSetting& n : number_settings()) {
+            if (config.*n.field != defaults.*n.field) {
+                out << n.key << " " << config.*n.field << "\n";
+            }
+        }
         if (!config.directory.empty()) {
             out << "directory " << path_text(config.directory) << "\n";
         }
@@ -372,6 +453,8 @@ int Server::start() {
             ok = false;
         }
     }
+    // Calls that arrive before the locations are opened below answer that the location is unknown.
+    ok = ok && s.start_service();
     if (!ok) {
         // Locations are never deleted (the application may hold on to them); they stay reachable.
         LocationDirectory::retire(s.config.facility, s.config.device);
@@ -382,6 +465,19 @@ int Server::start() {
         return 1;
     }
     s.locations = created;
+    // Remote calls of this process's locations use its directory, call time-out and token; applied
+    // before any location can make a call. A token file that cannot be read was reported by the
+    // service when it runs; without it, writes go without a token.
+    ClientSettings client;
+    if (!s.config.directory.empty()) {
+        client.directory = beside_config(s.config.file, s.config.directory);
+    }
+    client.call_timeout_ms = s.config.call_timeout_ms;
+    if (!s.config.token_file.empty()) {
+        std::string ignored;
+        read_token(beside_config(s.config.file, s.config.token_file), &client.token, &ignored);
+    }
+    set_client_settings(client);
     running_server = this;
     running_name = s.config.facility + "/" + s.config.device + " (" + s.config.file + ")";
     running.unlock();
@@ -459,6 +555,7 @@ int Server::finish() {
     if (!s.started || s.finished) {
         return 0;
     }
+    s.service.reset();  // no network call reaches a location from here on
     int rc = save_config();
     s.finished = true;
     for (EqFct* loc : s.locations) {
@@ -504,6 +601,10 @@ EqFct* Server::find_location(const std::string& name) const {
 
 long Server::cycles() const {
     return impl_->cycles.load();
+}
+
+int Server::port() const {
+    return impl_->service ? impl_->service->port() : 0;
 }
 
 }  // namespace velko

@@ -11,9 +11,10 @@ namespace velko {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: %s [--rate MS] [--cycles N] CONFIG_FILE\n"
+    "usage: %s [--rate MS] [--cycles N] [--port N] CONFIG_FILE\n"
     "  --rate MS     update every MS milliseconds instead of the configured rate\n"
-    "  --cycles N    stop after N update cycles (default: run until SIGINT or SIGTERM)\n";
+    "  --cycles N    stop after N update cycles (default: run until SIGINT or SIGTERM)\n"
+    "  --port N      serve the network on port N instead of the configured port (0: no network)\n";
 
 void usage(std::ostream& out, const char* program) {
     char buf[sizeof kUsage + 256];
@@ -69,6 +70,12 @@ int run_server(int argc, char** argv, const ServerHooks& hooks) {
                 std::cerr << program << ": --cycles needs a number above 0.\n";
                 return 2;
             }
+        } else if (const char* p = option_value(argc, argv, &i, "--port", &missing)) {
+            if (missing || !text::parse_int(p, &options.port_override) || options.port_override < 0 ||
+                options.port_override > 65535) {
+                std::cerr << program << ": --port needs a number from 0 to 65535.\n";
+                return 2;
+            }
         } else if (a[0] == '-' && a[1] != '\0') {
             std::cerr << program << ": unknown option " << a << ".\n";
             usage(std::cerr, program);
@@ -91,8 +98,11 @@ int run_server(int argc, char** argv, const ServerHooks& hooks) {
         return 1;
     }
     std::cout << program << ": serving " << server.facility() << "/" << server.device() << " with "
-              << server.locations().size() << " location(s), one update every " << server.rate_ms() << " ms."
-              << std::endl;
+              << server.locations().size() << " location(s), one update every " << server.rate_ms() << " ms";
+    if (server.port() != 0) {
+        std::cout << ", network port " << server.port();
+    }
+    std::cout << "." << std::endl;
     server.run();
     if (server.finish() != 0) {
         std::cerr << program << ": " << server.error() << "\n";

@@ -86,6 +86,14 @@ TEST(ConfigFile, DefaultsAndLineEndings) {
     EXPECT_EQ(cfg.rate_ms, 1000);
     EXPECT_EQ(cfg.port, 0);
     EXPECT_TRUE(cfg.directory.empty());
+    EXPECT_EQ(cfg.listen, "127.0.0.1");
+    EXPECT_TRUE(cfg.token_file.empty());
+    EXPECT_EQ(cfg.call_timeout_ms, 3000);
+    EXPECT_EQ(cfg.max_connections, 256);
+    EXPECT_EQ(cfg.max_request_bytes, 1048576);
+    EXPECT_EQ(cfg.request_timeout_ms, 10000);
+    EXPECT_EQ(cfg.idle_timeout_ms, 60000);
+    EXPECT_EQ(cfg.max_subscriptions, 1024);
     ASSERT_EQ(cfg.locations.size(), 1u);
     EXPECT_EQ(cfg.locations[0].records[0].text, "5");
 }
@@ -93,8 +101,16 @@ TEST(ConfigFile, DefaultsAndLineEndings) {
 TEST(ConfigFile, FaultsNameFileAndLine) {
     const std::string head = "facility F\ndevice D\n";
     EXPECT_EQ(parse_error(head + "colour blue\n"),
-              "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, directory, archive "
-              "or location.");
+              "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, listen, token_file, "
+              "directory, archive, call_timeout, max_connections, max_request_bytes, request_timeout, idle_timeout, "
+              "max_subscriptions or location.");
+    EXPECT_EQ(parse_error(head + "max_connections 0\n"),
+              "srv.conf:3: the setting max_connections must be a number from 1 to 100000, not \"0\".");
+    EXPECT_NE(parse_error(head + "request_timeout soon\n").find("srv.conf:3: the setting request_timeout"),
+              std::string::npos);
+    EXPECT_NE(parse_error(head + "idle_timeout 5\nidle_timeout 6\n").find("srv.conf:4: \"idle_timeout\" is set twice"),
+              std::string::npos);
+    EXPECT_NE(parse_error(head + "listen 1.2.3.4 5\n").find("srv.conf:3: the listen setting"), std::string::npos);
     EXPECT_NE(parse_error(head + "rate 0\n").find("srv.conf:3: the rate"), std::string::npos);
     EXPECT_NE(parse_error(head + "rate fast\n").find("srv.conf:3:"), std::string::npos);
     EXPECT_NE(parse_error(head + "port 70000\n").find("srv.conf:3: the port"), std::string::npos);

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <csignal>
 #include <memory>
 
 #include "journal.h"
+#include "net_test_client.h"
 #include "velko.h"
 #include "velko_test.h"
 
@@ -622,4 +625,79 @@ TEST(Server, ConcurrentCallsWhileRunning) {
     EXPECT_EQ(pushes.load(), kRounds);
     EXPECT_EQ(root->hist.records().size(), 50u);  // the ring kept its capacity
     EXPECT_EQ(root->count.value() % 1000, kRounds - 1);
+}
+
+namespace {
+
+// A port that was free a moment ago (the test binds it again at once).
+int free_port() {
+    boost::asio::io_context ioc;
+    boost::asio::ip::tcp::acceptor a(ioc, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    return a.local_endpoint().port();
+}
+
+ConfigWriter networked_config(int port) {
+    ConfigWriter w;
+    w.rate(5)
+        .port(port)
+        .line("token_file token.txt")
+        .line("max_subscriptions 5")
+        .line("call_timeout 2000")
+        .location("SUB", 101, "sub_kind")
+        .property("COUNT", "3");
+    return w;
+}
+
+}  // namespace
+
+TEST(Server, NetworkServiceServesTheLocationsUntilFinish) {
+    TempDir dir;
+    testsupport::write_file(dir.file("token.txt"), "  tok3n\n");
+    const std::string file = networked_config(free_port()).write(dir.file("srv.conf"));
+    velko::Server server({file}, hooks());
+    ASSERT_EQ(server.start(), 0) << server.error();
+    ASSERT_GT(server.port(), 0);
+    const std::string count = "/v1/property/TEST.FAC/TEST.DEV/SUB/COUNT";
+    testsupport::TestHttp client(server.port());
+    EXPECT_EQ(client.request("GET", count).json["value"], 3);
+    EXPECT_EQ(client.request("PUT", count, R"({"text":"4"})").status, 401);
+    EXPECT_EQ(client.request("PUT", count, R"({"text":"4"})", {{"Authorization", "Bearer tok3n"}}).status, 200);
+    EXPECT_EQ(loc_of(server, "SUB")->count.value(), 4);
+    server.run_cycles(2);
+    testsupport::HttpAnswer info = client.request("GET", "/v1/server");
+    EXPECT_EQ(info.json["cycles"], 2);
+    EXPECT_EQ(info.json["rate_ms"], 5);
+
+    ASSERT_EQ(server.save_config(), 0) << server.error();
+    const std::string saved = read_file(file);
+    EXPECT_NE(saved.find("\ntoken_file token.txt\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nmax_subscriptions 5\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\ncall_timeout 2000\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("max_connections"), std::string::npos) << saved;  // defaults stay unwritten
+
+    const int port = server.port();
+    EXPECT_EQ(server.finish(), 0);
+    EXPECT_EQ(server.port(), 0);
+    EXPECT_EQ(testsupport::TestHttp(port).request("GET", count).status, 0);  // nobody listens
+}
+
+TEST(Server, NetworkStartFailuresStopTheStartWithASentence) {
+    TempDir dir;
+    boost::asio::io_context ioc;
+    boost::asio::ip::tcp::acceptor taken(ioc, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    const int port = taken.local_endpoint().port();
+    testsupport::write_file(dir.file("token.txt"), "tok3n");
+    const std::string file = networked_config(port).write(dir.file("srv.conf"));
+    velko::Server server({file}, hooks());
+    EXPECT_EQ(server.start(), 1);
+    EXPECT_EQ(server.error().rfind(
+                  "The server TEST.FAC/TEST.DEV cannot listen on 127.0.0.1:" + std::to_string(port) + ": ", 0),
+              0u)
+        << server.error();
+    EXPECT_TRUE(server.locations().empty());
+
+    testsupport::write_file(dir.file("token.txt"), " \n");
+    velko::Server no_token({networked_config(free_port()).write(dir.file("other.conf"))}, hooks());
+    EXPECT_EQ(no_token.start(), 1);
+    EXPECT_NE(no_token.error().find("token.txt holds no token."), std::string::npos) << no_token.error();
 }
