@@ -1,75 +1,28 @@
 // The command-line client velko, run as a program against a scripted server: output, the one
 // error line, exit statuses, and SIGINT ending a monitor.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <regex>
 
+#include "child_process.h"
 #include "journal.h"
 #include "scripted_server.h"
 #include "velko_test.h"
-
-extern char** environ;
 
 namespace {
 
 using testsupport::ScriptedServer;
 
-struct Outcome {
-    int status = -1;  // exit status, or -1 when it did not exit normally
-    std::string out;
-    std::string err;
-};
-
 // Starts velko with args, its output in files of dir and VELKO_DIRECTORY set to directory.
 pid_t spawn_cli(const std::vector<std::string>& args, const testsupport::TempDir& dir, const std::string& directory) {
-    std::vector<std::string> env_text{"VELKO_DIRECTORY=" + directory};
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("VELKO_DIRECTORY=", 0) != 0) {
-            env_text.emplace_back(*e);
-        }
-    }
-    std::vector<char*> env;
-    for (auto& e : env_text) {
-        env.push_back(e.data());
-    }
-    env.push_back(nullptr);
-    std::vector<std::string> argv_text{VELKO_CLI};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_text) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&files, 2, dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, VELKO_CLI, &files, nullptr, argv.data(), env.data());
-    posix_spawn_file_actions_destroy(&files);
-    EXPECT_EQ(rc, 0) << VELKO_CLI;
-    return pid;
+    std::vector<std::string> argv{VELKO_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::spawn_program(argv, {"VELKO_DIRECTORY=" + directory}, dir.file("out"), dir.file("err"));
 }
 
-// Waits (bounded) for pid and collects its output.
-Outcome finish(pid_t pid, const testsupport::TempDir& dir) {
-    Outcome r;
-    int status = 0;
-    bool ended =
-        testsupport::poll_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(30));
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "velko did not end";
-    }
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = testsupport::read_file(dir.file("out"));
-    r.err = testsupport::read_file(dir.file("err"));
-    return r;
+testsupport::ChildOutcome finish(pid_t pid, const testsupport::TempDir& dir) {
+    return testsupport::wait_program(pid, dir.file("out"), dir.file("err"));
 }
 
 std::string frame(const std::string& adr, int v) {
@@ -178,7 +131,7 @@ TEST(Cli, SubcommandsPrintValuesOrOneErrorLine) {
         for (const auto& a : c.args) {
             line += a + " ";
         }
-        Outcome r = finish(spawn_cli(c.args, dir, directory), dir);
+        testsupport::ChildOutcome r = finish(spawn_cli(c.args, dir, directory), dir);
         EXPECT_EQ(r.status, c.status) << line << "\n" << r.err;
         EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << line << "\nstdout: " << r.out;
         if (c.err == "*") {
@@ -211,7 +164,7 @@ TEST(Cli, MonitorRunsUntilInterruptedAndExitsCleanly) {
     ASSERT_TRUE(testsupport::poll_until([&] { return testsupport::read_file(dir.file("out")) == "7\n8\n"; },
                                         std::chrono::seconds(20)));
     kill(pid, SIGINT);
-    Outcome r = finish(pid, dir);
+    testsupport::ChildOutcome r = finish(pid, dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 }
