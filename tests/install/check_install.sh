@@ -22,3 +22,7 @@ cmake -S "$app" -B "$work/app" -G Ninja -DCMAKE_PREFIX_PATH="$installed" >"$work
   || { cat "$work/configure.log"; exit 1; }
 cmake --build "$work/app" >"$work/build.log" || { cat "$work/build.log"; exit 1; }
 env -u LD_LIBRARY_PATH "$work/app/fsm_app"
+# The command-line client runs from the prefix and finds the platform library beside it.
+env -u LD_LIBRARY_PATH "$installed/bin/velko" --help >"$work/velko_help.txt" \
+  || { echo "The installed velko does not run:"; cat "$work/velko_help.txt"; exit 1; }
+grep -q "monitor" "$work/velko_help.txt" || { echo "velko --help lists no monitor subcommand"; exit 1; }

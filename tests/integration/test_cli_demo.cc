@@ -1,49 +1,27 @@
 // The velko command against the demonstration server running as its own process with its network
 // service on a free loopback port: names, reads, the error line, a monitor; then a clean stop.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "child_process.h"
 #include "journal.h"
 #include "velko_test.h"
-
-namespace {
-
-// A loopback port that was free a moment ago.
-[[maybe_unused]] int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-}  // namespace
 
 TEST(CliDemo, ReadsNamesAndMonitorsARunningServer) {
 #ifndef DEMO_SERVER
     GTEST_SKIP() << "The example servers are not built (FSM_BUILD_EXAMPLES is off).";
 #else
     testsupport::TempDir dir;
-    int port = free_port();
+    int port = testsupport::free_loopback_port();
     ASSERT_GT(port, 0);
     std::string conf = dir.file("demo.conf");
-    testsupport::write_file(conf, "port " + std::to_string(port) + "\n" + testsupport::read_file(DEMO_CONF));
+    testsupport::write_file(conf, testsupport::read_file(DEMO_CONF));
     std::string directory = dir.file("servers");
     testsupport::write_file(directory, "DEMO/PUMPS 127.0.0.1:" + std::to_string(port) + "\n");
     // The cycle limit (60 s at this rate) ends the server even if this test dies.
-    pid_t server = testsupport::spawn_program({DEMO_SERVER, "--rate", "20", "--cycles", "3000", conf}, {},
-                                              dir.file("server.out"), dir.file("server.err"));
+    pid_t server = testsupport::spawn_program(
+        {DEMO_SERVER, "--rate", "20", "--cycles", "3000", "--port", std::to_string(port), conf}, {},
+        dir.file("server.out"), dir.file("server.err"));
     ASSERT_GT(server, 0);
 
     auto velko = [&](const std::vector<std::string>& args) {

@@ -1,10 +1,14 @@
 #include "child_process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "journal.h"
 #include "velko_test.h"
@@ -68,6 +72,60 @@ ChildOutcome wait_program(pid_t pid, const std::string& out_file, const std::str
     r.out = read_file(out_file);
     r.err = read_file(err_file);
     return r;
+}
+
+ChildOutcome run_program(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+                         std::chrono::seconds bound) {
+    TempDir dir;
+    pid_t pid = spawn_program(argv, extra_env, dir.file("out"), dir.file("err"));
+    return wait_program(pid, dir.file("out"), dir.file("err"), bound);
+}
+
+int free_loopback_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return 0;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+ChildProcess::~ChildProcess() {
+    kill(SIGKILL);
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+                         const std::string& out_file, const std::string& err_file) {
+    pid_ = spawn_program(argv, extra_env, out_file, err_file);
+    return pid_ > 0;
+}
+
+void ChildProcess::kill(int sig) {
+    if (pid_ <= 0) {
+        return;
+    }
+    ::kill(pid_, sig);
+    if (sig == SIGKILL) {
+        wait(std::chrono::seconds(30));
+    }
+}
+
+int ChildProcess::wait(std::chrono::milliseconds bound) {
+    int status = 0;
+    if (pid_ <= 0 || !poll_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, bound)) {
+        return -1;
+    }
+    pid_ = -1;
+    return status;
 }
 
 }  // namespace testsupport
