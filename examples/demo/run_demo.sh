@@ -15,8 +15,9 @@ cleanup() {
 trap cleanup EXIT
 cp "$conf" "$work/demo.conf"
 cd "$work"
-# The cycle limit (60 s at this rate) ends the server even if this script is killed.
-"$server" --rate 20 --cycles 3000 demo.conf >out.txt 2>&1 &
+# The cycle limit (60 s at this rate) ends the server even if this script is killed. No network
+# service: tests never take a fixed port (tests/integration/test_cli_demo.cc reaches the demo).
+"$server" --rate 20 --cycles 3000 --port 0 demo.conf >out.txt 2>&1 &
 pid=$!
 
 # Wait (up to 60 s) for the second entry of Stopped: start, fill, full, stop.
