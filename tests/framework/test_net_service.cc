@@ -17,14 +17,24 @@ using testsupport::TestMonitor;
 
 namespace {
 
-// A value computed at each read, with no pushes (like FAULT and FLOW_ of a machine).
+// A text record computed at each read, with no pushes, stamped with the time of the read (like
+// FAULT and FLOW_ of a machine): a new stamp alone is no change.
 class Computed : public D_fct {
   public:
     Computed(const std::string& name, EqFct* owner) : D_fct(name, owner) {}
-    void get(EqAdr*, EqData*, EqData* out, EqFct*) override { out->set(value.load()); }
-    int data_type() const override { return DATA_INT; }
+    void get(EqAdr*, EqData*, EqData* out, EqFct*) override {
+        USTR rec{};
+        rec.i1_data = value.load();
+        rec.tm = ++reads;
+        rec.str_data.str_data_val = const_cast<char*>("computed");
+        rec.str_data.str_data_len = 8;
+        out->set_type(DATA_USTR);
+        out->set(rec, 0);
+    }
+    int data_type() const override { return DATA_USTR; }
     using D_fct::data_type;
     std::atomic<int> value{0};
+    std::atomic<long> reads{0};
 };
 
 class Loc : public EqFct {
@@ -220,12 +230,19 @@ TEST(NetService, MonitorSendsTheCurrentValueThenChangesInOrder) {
     ASSERT_TRUE(mon.send(R"({"subscribe":"NET/DEV/LOC/CALC"})"));
     ASSERT_TRUE(mon.next(&frame));
     EXPECT_EQ(frame["address"], "NET/DEV/LOC/CALC");
-    EXPECT_EQ(frame["value"], 0);
+    EXPECT_EQ(frame["value"]["i1"], 0);
     net.loc->computed.value = 42;
     net.service->sample();
     ASSERT_TRUE(mon.next(&frame));
     EXPECT_EQ(frame["address"], "NET/DEV/LOC/CALC");
-    EXPECT_EQ(frame["value"], 42);
+    EXPECT_EQ(frame["value"]["i1"], 42);
+    // Samples that differ only in the record's read time send nothing: the next frame is the
+    // counter's.
+    net.service->sample();
+    net.service->sample();
+    net.loc->count.set_value(6);
+    ASSERT_TRUE(mon.next(&frame));
+    EXPECT_EQ(frame["address"], "NET/DEV/LOC/COUNT");
 
     // The limit is two subscriptions per connection.
     ASSERT_TRUE(mon.send(R"({"subscribe":"NET/DEV/LOC/HIST"})"));

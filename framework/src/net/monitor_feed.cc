@@ -6,6 +6,31 @@
 
 namespace velko::net {
 
+namespace {
+
+// An answer as text without its time stamps, for telling whether a sampled value changed: a
+// computed text record (FLOW_n, FAULT) carries the time it was read, which is not a change.
+std::string timeless_text(const nlohmann::json& answer) {
+    nlohmann::json timeless = answer;
+    timeless.erase("timestamp");
+    auto drop_record_time = [](nlohmann::json& v) {
+        if (v.is_object()) {
+            v.erase("tm");
+        }
+    };
+    auto it = timeless.find("value");
+    if (it != timeless.end() && timeless.value("type", "") == "USTR") {
+        drop_record_time(*it);
+    } else if (it != timeless.end() && timeless.value("type", "") == "A_USTR" && it->is_array()) {
+        for (auto& rec : *it) {
+            drop_record_time(rec);
+        }
+    }
+    return dump_json(timeless);
+}
+
+}  // namespace
+
 Subscriber::Subscriber(std::function<void()> wake) : wake_(std::move(wake)) {}
 
 void Subscriber::deliver(const std::string& address, std::string frame) {
@@ -162,9 +187,7 @@ void Feed::on_push(void* user, EqData* value) {
 }
 
 void Feed::deliver_locked(Entry* e, const nlohmann::json& answer, bool force, Subscriber* only) {
-    nlohmann::json timeless = answer;
-    timeless.erase("timestamp");
-    std::string text = dump_json(timeless);
+    const std::string text = timeless_text(answer);
     if (!force && text == e->last) {
         return;
     }
@@ -172,12 +195,12 @@ void Feed::deliver_locked(Entry* e, const nlohmann::json& answer, bool force, Su
     if (only != nullptr) {
         // The others keep the last value they were sent; a later sample compares against it.
         if (e->last.empty()) {
-            e->last = std::move(text);
+            e->last = text;
         }
         only->deliver(e->address, frame);
         return;
     }
-    e->last = std::move(text);
+    e->last = text;
     for (const auto& w : e->subs) {
         if (auto s = w.lock()) {
             s->deliver(e->address, frame);
