@@ -27,8 +27,7 @@ HttpAnswer no_answer_in_time() {
 HttpChannel::HttpChannel(ServerEndpoint endpoint) : endpoint_(std::move(endpoint)), resolver_(ioc_) {}
 
 HttpAnswer HttpChannel::exchange(const HttpRequest& request, std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::timed_mutex> turn(turn_, std::defer_lock);
-    if (!turn.try_lock_until(deadline)) {
+    if (!take_turn(deadline)) {
         return no_answer_in_time();  // the calls before this one took its time
     }
     request_ = &request;
@@ -55,7 +54,26 @@ HttpAnswer HttpChannel::exchange(const HttpRequest& request, std::chrono::steady
         ioc_.run();
     }
     request_ = nullptr;
-    return std::move(answer_);
+    HttpAnswer a = std::move(answer_);
+    end_turn();
+    return a;
+}
+
+bool HttpChannel::take_turn(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(turn_mux_);
+    if (!turn_free_.wait_until(lock, deadline, [this] { return !busy_; })) {
+        return false;
+    }
+    busy_ = true;
+    return true;
+}
+
+void HttpChannel::end_turn() {
+    {
+        std::lock_guard<std::mutex> lock(turn_mux_);
+        busy_ = false;
+    }
+    turn_free_.notify_one();
 }
 
 void HttpChannel::connect() {

@@ -10,6 +10,7 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,13 +43,19 @@ class HttpChannel {
     HttpAnswer exchange(const HttpRequest& request, std::chrono::steady_clock::time_point deadline);
 
   private:
+    // Waits until the channel is free or the deadline passes; true when the caller has it.
+    bool take_turn(std::chrono::steady_clock::time_point deadline);
+    void end_turn();
     void connect();
     void send();
     void on_failure(boost::beast::error_code ec);
     void close();
 
     ServerEndpoint endpoint_;
-    std::timed_mutex turn_;  // held by the one call using everything below
+    // A condition variable rather than a timed mutex: ThreadSanitizer follows timed waits on it.
+    std::mutex turn_mux_;
+    std::condition_variable turn_free_;
+    bool busy_ = false;  // a call is using everything below
     boost::asio::io_context ioc_;
     boost::asio::ip::tcp::resolver resolver_;
     std::optional<boost::beast::tcp_stream> stream_;
