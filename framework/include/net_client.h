@@ -22,11 +22,12 @@ struct ClientSettings {
 void set_client_settings(const ClientSettings& settings);
 ClientSettings client_settings();
 
-// A network client: one kept-alive HTTP connection and one WebSocket per server, served by the
-// client's own I/O thread. Every call is synchronous and answers within the call time-out, in
-// out: the value, or error() non-zero with a sentence (unknown device 101, unreachable server
-// 106, time-out 107, or the code and text the server answered). The result is out->error().
-// Safe to use from several threads.
+// A network client: one kept-alive HTTP connection per server, driven by the calling thread
+// (calls on one server take turns), and one WebSocket per server, served by the client's own I/O
+// thread. Every call is synchronous and answers within the call time-out, in out: the value, or
+// error() non-zero with a sentence (unknown device 101, unreachable server 106, time-out 107, or
+// the code and text the server answered). The result is out->error(). Safe to use from several
+// threads.
 class NetClient {
   public:
     // Called on the client's thread with the newest value (or error) of a monitored address and

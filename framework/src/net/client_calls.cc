@@ -1,4 +1,5 @@
-// velko::NetClient: calls over HTTP and subscriptions over WebSocket, one channel of each per server.
+// velko::NetClient: calls over HTTP on the calling thread and subscriptions over WebSocket on the
+// client's I/O thread, one channel of each per server.
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/beast/http/field.hpp>
@@ -144,7 +145,7 @@ struct NetClient::Impl {
         std::lock_guard<std::mutex> lock(mux);
         auto& ch = http_channels[t.key()];
         if (!ch) {
-            ch = std::make_shared<net::HttpChannel>(ioc, t.endpoint);
+            ch = std::make_shared<net::HttpChannel>(t.endpoint);
         }
         return ch;
     }
@@ -164,17 +165,16 @@ struct NetClient::Impl {
             req.prepare_payload();
         }
         int timeout = t.settings.call_timeout_ms > 0 ? t.settings.call_timeout_ms : 3000;
-        auto x = std::make_shared<net::HttpExchange>(
-            std::move(req), std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout));
-        http_channel(t)->submit(x);
-        if (!x->wait() || x->error() == ERR_TIMEOUT) {
+        net::HttpAnswer a =
+            http_channel(t)->exchange(req, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout));
+        if (a.error == ERR_TIMEOUT) {
             out->error(ERR_TIMEOUT, net::timeout_sentence(adr.show_adr(), t.server, t.endpoint, timeout));
-        } else if (x->error() == ERR_LIMIT) {
-            out->error(ERR_LIMIT, "The server " + t.server + " at " + t.endpoint.text() + " " + x->reason() + ".");
-        } else if (x->error() != 0) {
-            out->error(ERR_UNREACHABLE, net::unreachable_sentence(t.server, t.endpoint, x->reason()));
+        } else if (a.error == ERR_LIMIT) {
+            out->error(ERR_LIMIT, "The server " + t.server + " at " + t.endpoint.text() + " " + a.reason + ".");
+        } else if (a.error != 0) {
+            out->error(ERR_UNREACHABLE, net::unreachable_sentence(t.server, t.endpoint, a.reason));
         } else {
-            net::read_answer(x->status(), x->body(), form, t.server, out);
+            net::read_answer(a.status, a.body, form, t.server, out);
         }
         return out->error();
     }

@@ -1,7 +1,6 @@
 #include "net/client_http.h"
 
 #include <boost/asio/connect.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -14,71 +13,28 @@ namespace beast = boost::beast;
 namespace http = boost::beast::http;
 using boost::asio::ip::tcp;
 
-bool HttpExchange::wait() {
-    std::unique_lock<std::mutex> lock(mux_);
-    if (cv_.wait_until(lock, deadline_, [this] { return done_; })) {
-        return true;
+namespace {
+
+HttpAnswer no_answer_in_time() {
+    HttpAnswer a;
+    a.error = ERR_TIMEOUT;
+    a.reason = "no answer in time";
+    return a;
+}
+
+}  // namespace
+
+HttpChannel::HttpChannel(ServerEndpoint endpoint) : endpoint_(std::move(endpoint)), resolver_(ioc_) {}
+
+HttpAnswer HttpChannel::exchange(const HttpRequest& request, std::chrono::steady_clock::time_point deadline) {
+    if (!take_turn(deadline)) {
+        return no_answer_in_time();  // the calls before this one took its time
     }
-    done_ = true;  // given up: a late answer is dropped
-    return false;
-}
-
-template <class Store>
-void HttpExchange::complete(Store store) {
-    {
-        std::lock_guard<std::mutex> lock(mux_);
-        if (done_) {
-            return;
-        }
-        done_ = true;
-        store();
-    }
-    cv_.notify_all();
-}
-
-void HttpExchange::answer(int status, std::string body) {
-    complete([&] {
-        status_ = status;
-        body_ = std::move(body);
-    });
-}
-
-void HttpExchange::fail(int code, std::string reason) {
-    complete([&] {
-        error_ = code;
-        reason_ = std::move(reason);
-    });
-}
-
-bool HttpExchange::done() {
-    std::lock_guard<std::mutex> lock(mux_);
-    return done_;
-}
-
-HttpChannel::HttpChannel(boost::asio::io_context& ioc, ServerEndpoint endpoint)
-    : ioc_(ioc), endpoint_(std::move(endpoint)), resolver_(ioc) {}
-
-void HttpChannel::submit(std::shared_ptr<HttpExchange> x) {
-    boost::asio::post(ioc_, [self = shared_from_this(), x = std::move(x)] {
-        self->queue_.push_back(x);
-        self->start_next();
-    });
-}
-
-void HttpChannel::start_next() {
-    if (current_) {
-        return;  // one request at a time on the connection
-    }
-    while (!current_ && !queue_.empty()) {
-        std::shared_ptr<HttpExchange> x = queue_.front();
-        queue_.pop_front();
-        if (!x->done()) {  // callers that gave up are skipped
-            current_ = x;
-        }
-    }
-    if (!current_) {
-        return;
-    }
+    request_ = &request;
+    deadline_ = deadline;
+    answer_ = HttpAnswer{};
+    done_ = false;
+    ioc_.restart();
     if (stream_) {
         reused_ = true;
         send();
@@ -86,51 +42,94 @@ void HttpChannel::start_next() {
         reused_ = false;
         connect();
     }
+    // The stream's own expiry ends a connect, write or read at the deadline; only a name look-up
+    // can outlast it. A call given up at its deadline closes the connection, and the handlers of
+    // its cancelled operations, run before the next call starts, see done_ and do nothing.
+    ioc_.run_until(deadline);
+    if (!done_) {
+        answer_ = no_answer_in_time();
+        done_ = true;
+        resolver_.cancel();
+        close();
+        ioc_.run();
+    }
+    request_ = nullptr;
+    HttpAnswer a = std::move(answer_);
+    end_turn();
+    return a;
+}
+
+bool HttpChannel::take_turn(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(turn_mux_);
+    if (!turn_free_.wait_until(lock, deadline, [this] { return !busy_; })) {
+        return false;
+    }
+    busy_ = true;
+    return true;
+}
+
+void HttpChannel::end_turn() {
+    {
+        std::lock_guard<std::mutex> lock(turn_mux_);
+        busy_ = false;
+    }
+    turn_free_.notify_one();
 }
 
 void HttpChannel::connect() {
     resolver_.async_resolve(endpoint_.host, std::to_string(endpoint_.port),
-                            [self = shared_from_this()](beast::error_code ec, tcp::resolver::results_type results) {
+                            [this](beast::error_code ec, tcp::resolver::results_type results) {
+                                if (done_) {
+                                    return;  // given up at the deadline
+                                }
                                 if (ec) {
-                                    self->on_failure(ec);
+                                    on_failure(ec);
                                     return;
                                 }
-                                self->stream_.emplace(self->ioc_);
-                                self->stream_->expires_at(self->current_->deadline());
-                                self->stream_->async_connect(
-                                    results, [self](beast::error_code cec, const tcp::endpoint&) {
-                                        if (cec) {
-                                            self->on_failure(cec);
-                                            return;
-                                        }
-                                        self->stream_->socket().set_option(tcp::no_delay(true), cec);
-                                        self->send();
-                                    });
+                                stream_.emplace(ioc_);
+                                stream_->expires_at(deadline_);
+                                stream_->async_connect(results, [this](beast::error_code cec, const tcp::endpoint&) {
+                                    if (done_) {
+                                        return;
+                                    }
+                                    if (cec) {
+                                        on_failure(cec);
+                                        return;
+                                    }
+                                    stream_->socket().set_option(tcp::no_delay(true), cec);
+                                    send();
+                                });
                             });
 }
 
 void HttpChannel::send() {
-    stream_->expires_at(current_->deadline());
-    http::async_write(*stream_, current_->request(), [self = shared_from_this()](beast::error_code ec, size_t) {
-        if (ec) {
-            self->on_failure(ec);
+    stream_->expires_at(deadline_);
+    http::async_write(*stream_, *request_, [this](beast::error_code ec, size_t) {
+        if (done_) {
             return;
         }
-        self->response_.emplace();
-        self->response_->body_limit(kMaxAnswerBytes);
-        self->buffer_.clear();
-        http::async_read(*self->stream_, self->buffer_, *self->response_, [self](beast::error_code rec, size_t) {
-            if (rec) {
-                self->on_failure(rec);
+        if (ec) {
+            on_failure(ec);
+            return;
+        }
+        response_.emplace();
+        response_->body_limit(kMaxAnswerBytes);
+        buffer_.clear();
+        http::async_read(*stream_, buffer_, *response_, [this](beast::error_code rec, size_t) {
+            if (done_) {
                 return;
             }
-            auto& res = self->response_->get();
-            bool keep = res.keep_alive();
-            self->current_->answer(static_cast<int>(res.result_int()), std::move(res.body()));
-            if (!keep) {
-                self->close();
+            if (rec) {
+                on_failure(rec);
+                return;
             }
-            self->finish_current();
+            auto& res = response_->get();
+            if (!res.keep_alive()) {
+                close();
+            }
+            answer_.status = static_cast<int>(res.result_int());
+            answer_.body = std::move(res.body());
+            done_ = true;
         });
     });
 }
@@ -139,7 +138,7 @@ void HttpChannel::on_failure(beast::error_code ec) {
     close();
     bool stale = reused_ && (ec == http::error::end_of_stream || ec == boost::asio::error::connection_reset ||
                              ec == boost::asio::error::broken_pipe || ec == boost::asio::error::eof);
-    if (stale && !current_->done()) {
+    if (stale) {
         // The server had closed the idle connection before it read this request: send it again
         // on a fresh connection, once.
         reused_ = false;
@@ -147,18 +146,15 @@ void HttpChannel::on_failure(beast::error_code ec) {
         return;
     }
     if (ec == beast::error::timeout) {
-        current_->fail(ERR_TIMEOUT, "no answer in time");
+        answer_ = no_answer_in_time();
     } else if (ec == http::error::body_limit) {
-        current_->fail(ERR_LIMIT, "gave an answer larger than " + std::to_string(kMaxAnswerBytes >> 20) + " MiB");
+        answer_.error = ERR_LIMIT;
+        answer_.reason = "gave an answer larger than " + std::to_string(kMaxAnswerBytes >> 20) + " MiB";
     } else {
-        current_->fail(ERR_UNREACHABLE, ec.message());
+        answer_.error = ERR_UNREACHABLE;
+        answer_.reason = ec.message();
     }
-    finish_current();
-}
-
-void HttpChannel::finish_current() {
-    current_.reset();
-    start_next();
+    done_ = true;
 }
 
 void HttpChannel::close() {

@@ -1,5 +1,5 @@
-// The client's HTTP channel to one server: one kept-alive connection, requests sent one at a
-// time in the order given, each bounded by its deadline. Runs on the client's I/O thread.
+// The client's HTTP channel to one server: one kept-alive connection that the calling thread
+// drives itself, one request at a time, each bounded by its deadline.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -11,8 +11,6 @@
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,75 +21,52 @@ namespace velko::net {
 
 using HttpRequest = boost::beast::http::request<boost::beast::http::string_body>;
 
-// One request and its answer, shared by the calling thread and the I/O thread.
-class HttpExchange {
-  public:
-    HttpExchange(HttpRequest request, std::chrono::steady_clock::time_point deadline)
-        : request_(std::move(request)), deadline_(deadline) {}
-
-    // Calling thread: waits for the answer until the deadline. False when it did not come; the
-    // exchange is then given up and a late answer is dropped.
-    bool wait();
-
-    // I/O thread: stores the answer (the first of answer/fail wins).
-    void answer(int status, std::string body);
-    // I/O thread: no answer; code is ERR_UNREACHABLE, ERR_TIMEOUT or ERR_LIMIT, reason says why.
-    void fail(int code, std::string reason);
-    // True once answered, failed or given up.
-    bool done();
-
-    const HttpRequest& request() const { return request_; }
-    std::chrono::steady_clock::time_point deadline() const { return deadline_; }
-
-    // Valid after wait() returned true.
-    int status() const { return status_; }
-    const std::string& body() const { return body_; }
-    int error() const { return error_; }
-    const std::string& reason() const { return reason_; }
-
-  private:
-    // Runs store under the lock unless the exchange is done, then wakes the caller.
-    template <class Store>
-    void complete(Store store);
-
-    HttpRequest request_;
-    std::chrono::steady_clock::time_point deadline_;
-    std::mutex mux_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    int status_ = 0;
-    std::string body_;
-    int error_ = 0;
-    std::string reason_;
+// The answer to one request, or why there is none.
+struct HttpAnswer {
+    int status = 0;
+    std::string body;
+    int error = 0;       // ERR_UNREACHABLE, ERR_TIMEOUT or ERR_LIMIT when there is no answer
+    std::string reason;  // why there is no answer
 };
 
 // The largest answer body a call takes (long histories are the largest answers).
 inline constexpr size_t kMaxAnswerBytes = 64u << 20;
 
-class HttpChannel : public std::enable_shared_from_this<HttpChannel> {
+class HttpChannel {
   public:
-    HttpChannel(boost::asio::io_context& ioc, ServerEndpoint endpoint);
+    explicit HttpChannel(ServerEndpoint endpoint);
 
-    // Any thread: queues x; it is sent when the ones before it are answered.
-    void submit(std::shared_ptr<HttpExchange> x);
+    // Any thread: sends request and waits for its answer until deadline, running the channel's
+    // own I/O on the calling thread (no hand-over to another thread, so a call costs no extra
+    // wake-ups). Calls on one channel take turns; a call that cannot have the channel before its
+    // deadline answers ERR_TIMEOUT.
+    HttpAnswer exchange(const HttpRequest& request, std::chrono::steady_clock::time_point deadline);
 
   private:
-    void start_next();
+    // Waits until the channel is free or the deadline passes; true when the caller has it.
+    bool take_turn(std::chrono::steady_clock::time_point deadline);
+    void end_turn();
     void connect();
     void send();
     void on_failure(boost::beast::error_code ec);
-    void finish_current();
     void close();
 
-    boost::asio::io_context& ioc_;
     ServerEndpoint endpoint_;
+    // A condition variable rather than a timed mutex: ThreadSanitizer follows timed waits on it.
+    std::mutex turn_mux_;
+    std::condition_variable turn_free_;
+    bool busy_ = false;  // a call is using everything below
+    boost::asio::io_context ioc_;
     boost::asio::ip::tcp::resolver resolver_;
     std::optional<boost::beast::tcp_stream> stream_;
     boost::beast::flat_buffer buffer_;
     std::optional<boost::beast::http::response_parser<boost::beast::http::string_body>> response_;
-    std::deque<std::shared_ptr<HttpExchange>> queue_;
-    std::shared_ptr<HttpExchange> current_;
-    bool reused_ = false;  // current_ went out on a connection that had served earlier requests
+    // The call in progress.
+    const HttpRequest* request_ = nullptr;
+    std::chrono::steady_clock::time_point deadline_;
+    HttpAnswer answer_;
+    bool done_ = false;
+    bool reused_ = false;  // request_ went out on a connection that had served earlier requests
 };
 
 }  // namespace velko::net

@@ -1,14 +1,25 @@
 // One HTTP connection: reads a request within the request time-out, answers simple failures at
 // once, hands property calls to the worker pool and writes their answer, keeps the connection
 // alive between requests for the idle time-out.
-#include <boost/asio/post.hpp>
+//
+// Threads: the session is driven by the I/O thread, except while a property call is outstanding.
+// Then nothing is read or written on the connection, and whoever answers first (the worker with
+// the call's answer, or the call's time-out on the I/O thread) takes the session over: it writes
+// the answer and starts the wait for the next request. The worker thus answers without waking the
+// I/O thread.
+#include <sys/socket.h>
+
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <optional>
 
 #include "net/service_state.h"
@@ -27,6 +38,22 @@ constexpr size_t kFirstRead = 1024;
 
 std::string_view view(beast::string_view s) {
     return std::string_view(s.data(), s.size());
+}
+
+// The answer as it goes on the wire: status line, header and body.
+std::string wire_text(http::response<http::string_body>& response) {
+    http::response_serializer<http::string_body> sr{response};
+    std::string text;
+    beast::error_code ec;
+    while (!ec && !sr.is_done()) {
+        sr.next(ec, [&](beast::error_code&, const auto& buffers) {
+            for (const auto b : beast::buffers_range_ref(buffers)) {
+                text.append(static_cast<const char*>(b.data()), b.size());
+            }
+            sr.consume(beast::buffer_bytes(buffers));
+        });
+    }
+    return text;
 }
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
@@ -177,8 +204,24 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     }
 
     void dispatch(const Target& target, const std::shared_ptr<EqData>& in, bool keep) {
-        const unsigned id = ++call_id_;
+        unsigned id = 0;
+        {
+            std::lock_guard<std::mutex> lock(claim_mux_);
+            id = ++call_id_;
+        }
         auto self = shared_from_this();
+        // Armed before the worker may run; only the I/O thread touches the timer.
+        timer_.expires_after(std::chrono::milliseconds(st_->settings.call_timeout_ms));
+        timer_.async_wait([self, id, address = target.address, keep](beast::error_code ec) {
+            if (!ec) {
+                self->on_answer(
+                    id,
+                    error_reply(address,
+                                {ERR_TIMEOUT, "The call on " + address + " took longer than " +
+                                                  std::to_string(self->st_->settings.call_timeout_ms) + " ms."}),
+                    keep);
+            }
+        });
         const bool is_set = request_.method() == http::verb::put;
         Service::State* st = st_;
         auto job = [self, st, id, target, in, is_set, keep] {
@@ -197,66 +240,91 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                     r = st->calls.server();
                     break;
             }
-            asio::post(self->stream_.get_executor(),
-                       [self, id, keep, r = std::move(r)]() mutable { self->on_answer(id, std::move(r), keep); });
+            self->on_answer(id, std::move(r), keep);
         };
         if (!st_->pool.post(std::move(job))) {
-            write(error_reply(target.address, {ERR_LIMIT, "The server is too busy to take the call; try again later."}),
-                  keep);
-            return;
+            on_answer(
+                id,
+                error_reply(target.address, {ERR_LIMIT, "The server is too busy to take the call; try again later."}),
+                keep);
         }
-        timer_.expires_after(std::chrono::milliseconds(st_->settings.call_timeout_ms));
-        timer_.async_wait([self, id, address = target.address, keep](beast::error_code ec) {
-            if (!ec) {
-                self->on_answer(
-                    id,
-                    error_reply(address,
-                                {ERR_TIMEOUT, "The call on " + address + " took longer than " +
-                                                  std::to_string(self->st_->settings.call_timeout_ms) + " ms."}),
-                    keep);
-            }
-        });
     }
 
-    // The first of the call's answer and its time-out is written; the other is dropped.
-    void on_answer(unsigned id, Reply r, bool keep) {
-        if (id != call_id_ || answered_ == id) {
-            return;
+    // On the worker or the I/O thread: the first of the call's answer and its time-out takes the
+    // session over and writes; the other is dropped without touching the session. The timer is
+    // left running (cancelling it from a worker would wake the I/O thread): the next call re-arms
+    // it and close() stops it.
+    void on_answer(unsigned id, const Reply& r, bool keep) {
+        {
+            std::lock_guard<std::mutex> lock(claim_mux_);
+            if (id != call_id_ || answered_ == id) {
+                return;
+            }
+            answered_ = id;
         }
-        answered_ = id;
-        timer_.cancel();
         write(r, keep);
     }
 
     void write(const Reply& r, bool keep) {
-        response_ = {};
-        response_.result(r.status);
-        response_.version(11);
-        response_.set(http::field::server, "velko");
-        response_.set(http::field::content_type, "application/json");
-        response_.set(http::field::cache_control, "no-store");
+        http::response<http::string_body> response;
+        response.result(r.status);
+        response.version(11);
+        response.set(http::field::server, "velko");
+        response.set(http::field::content_type, "application/json");
+        response.set(http::field::cache_control, "no-store");
         if (!allow_.empty()) {
-            response_.set(http::field::allow, allow_);
+            response.set(http::field::allow, allow_);
             allow_.clear();
         }
         if (bearer_challenge_) {
-            response_.set(http::field::www_authenticate, "Bearer");
+            response.set(http::field::www_authenticate, "Bearer");
             bearer_challenge_ = false;
         }
-        response_.keep_alive(keep);
-        response_.body() = r.body;
-        response_.prepare_payload();
-        stream_.expires_after(std::chrono::milliseconds(st_->settings.request_timeout_ms));
-        http::async_write(stream_, response_, [self = shared_from_this(), keep](beast::error_code ec, size_t) {
-            if (ec || !keep) {
-                self->close();
-                return;
-            }
-            self->wait_for_request();
-        });
+        response.keep_alive(keep);
+        response.body() = r.body;
+        response.prepare_payload();
+        out_ = wire_text(response);
+        // Answers are small and the socket's send buffer is empty (nothing else is written on
+        // the connection): they nearly always go out at once, and the wait for the next request
+        // is only registered here, so a worker answers without waking the I/O thread.
+        const ssize_t n =
+            ::send(stream_.socket().native_handle(), out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        const bool failed = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+        const size_t sent = n > 0 ? static_cast<size_t>(n) : 0;
+        if (!failed && keep && sent == out_.size()) {
+            wait_for_request();
+            return;
+        }
+        // Closing and writing the rest belong to the I/O thread, which owns the call's timer.
+        asio::dispatch(stream_.get_executor(),
+                       [self = shared_from_this(), failed, sent, keep] { self->write_rest(failed, sent, keep); });
     }
 
+    void write_rest(bool failed, size_t sent, bool keep) {
+        if (failed) {
+            close();
+            return;
+        }
+        if (sent == out_.size()) {
+            written(beast::error_code(), keep);
+            return;
+        }
+        stream_.expires_after(std::chrono::milliseconds(st_->settings.request_timeout_ms));
+        asio::async_write(stream_, asio::buffer(out_.data() + sent, out_.size() - sent),
+                          [self = shared_from_this(), keep](beast::error_code ec, size_t) { self->written(ec, keep); });
+    }
+
+    void written(beast::error_code ec, bool keep) {
+        if (ec || !keep) {
+            close();
+            return;
+        }
+        wait_for_request();
+    }
+
+    // On the I/O thread.
     void close() {
+        timer_.cancel();
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         stream_.close();
@@ -269,9 +337,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     beast::flat_buffer buffer_{kMaxHeaderBytes + 65536};
     std::optional<http::request_parser<http::string_body>> parser_;
     http::request<http::string_body> request_;
-    http::response<http::string_body> response_;
+    std::string out_;  // the answer being written
     std::string allow_;
     bool bearer_challenge_ = false;
+    std::mutex claim_mux_;  // guards the two below: the worker and the time-out race to answer
     unsigned call_id_ = 0;
     unsigned answered_ = 0;
 };
