@@ -156,6 +156,7 @@ struct Server::Impl {
     std::mutex save_mux;
     // Last member: destroyed first, while the rest that its calls read is still there.
     std::unique_ptr<net::Service> service;
+    std::string token;  // the secret of token_file: writes to this server and from its machines need it
 
     void call(void (*hook)()) {
         if (hook != nullptr) {
@@ -265,6 +266,14 @@ struct Server::Impl {
         }
     }
 
+    // Reads the secret of the configured token file, if any. false with error set: a token file
+    // that cannot be read stops the start whether or not this server listens, since the machines'
+    // writes to other servers would otherwise go out without it.
+    bool read_secret() {
+        return config.token_file.empty() ||
+               read_token(beside_config(config.file, config.token_file), &token, &error) == 0;
+    }
+
     // Starts the network service when a port is configured. false with error set.
     bool start_service() {
         const int port = options.port_override >= 0 ? options.port_override : config.port;
@@ -276,10 +285,7 @@ struct Server::Impl {
         ns.device = config.device;
         ns.listen = config.listen;
         ns.port = port;
-        if (!config.token_file.empty() &&
-            read_token(beside_config(config.file, config.token_file), &ns.token, &error) != 0) {
-            return false;
-        }
+        ns.token = token;
         ns.call_timeout_ms = config.call_timeout_ms;
         ns.max_connections = config.max_connections;
         ns.max_request_bytes = static_cast<size_t>(config.max_request_bytes);
@@ -454,7 +460,7 @@ int Server::start() {
         }
     }
     // Calls that arrive before the locations are opened below answer that the location is unknown.
-    ok = ok && s.start_service();
+    ok = ok && s.read_secret() && s.start_service();
     if (!ok) {
         // Locations are never deleted (the application may hold on to them); they stay reachable.
         LocationDirectory::retire(s.config.facility, s.config.device);
@@ -466,17 +472,13 @@ int Server::start() {
     }
     s.locations = created;
     // Remote calls of this process's locations use its directory, call time-out and token; applied
-    // before any location can make a call. A token file that cannot be read was reported by the
-    // service when it runs; without it, writes go without a token.
+    // before any location can make a call.
     ClientSettings client;
     if (!s.config.directory.empty()) {
         client.directory = beside_config(s.config.file, s.config.directory);
     }
     client.call_timeout_ms = s.config.call_timeout_ms;
-    if (!s.config.token_file.empty()) {
-        std::string ignored;
-        read_token(beside_config(s.config.file, s.config.token_file), &client.token, &ignored);
-    }
+    client.token = s.token;
     set_client_settings(client);
     running_server = this;
     running_name = s.config.facility + "/" + s.config.device + " (" + s.config.file + ")";

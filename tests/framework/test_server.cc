@@ -700,4 +700,11 @@ TEST(Server, NetworkStartFailuresStopTheStartWithASentence) {
     velko::Server no_token({networked_config(free_port()).write(dir.file("other.conf"))}, hooks());
     EXPECT_EQ(no_token.start(), 1);
     EXPECT_NE(no_token.error().find("token.txt holds no token."), std::string::npos) << no_token.error();
+
+    // Without a port too: the machines' writes to other servers need the token.
+    ConfigWriter offline_config;
+    offline_config.line("token_file missing.txt").location("SUB", 101, "sub_kind");
+    velko::Server offline({offline_config.write(dir.file("offline.conf"))}, hooks());
+    EXPECT_EQ(offline.start(), 1);
+    EXPECT_NE(offline.error().find("missing.txt cannot be read"), std::string::npos) << offline.error();
 }
