@@ -30,19 +30,6 @@ std::string format_ustr(const USTR& rec) {
            format_int(static_cast<long long>(rec.tm)) + " " + quote(text, true);
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Reads a quoted text starting at the opening quote *p; on success *p is just past the closing quote.
 bool unquote(const char** p, std::string* out, std::string* why) {
     const char* s = *p + 1;
@@ -66,8 +53,8 @@ bool unquote(const char** p, std::string* out, std::string* why) {
         if (unescape(e) != '\0') {
             text += unescape(e);
         } else if (e == 'x') {
-            const int hi = s[0] != '\0' ? hex_digit(s[0]) : -1;
-            const int lo = hi >= 0 ? hex_digit(s[1]) : -1;
+            const int hi = s[0] != '\0' ? text::hex_digit(s[0]) : -1;
+            const int lo = hi >= 0 ? text::hex_digit(s[1]) : -1;
             if (lo < 0 || (hi == 0 && lo == 0)) {
                 *why = "the quoted text has a \\x escape without two hex digits (or of a NUL)";
                 return false;

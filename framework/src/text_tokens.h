@@ -12,6 +12,8 @@ namespace velko {
 namespace text {
 
 bool is_blank(char c);
+// The value of a hexadecimal digit (either letter case), or -1.
+int hex_digit(char c);
 std::string trim(const std::string& text);
 // The words of text separated by white space.
 std::vector<std::string> split(const std::string& text);

@@ -110,7 +110,7 @@ TEST(ConfigFile, FaultsNameFileAndLine) {
               std::string::npos);
     EXPECT_NE(parse_error(head + "idle_timeout 5\nidle_timeout 6\n").find("srv.conf:4: \"idle_timeout\" is set twice"),
               std::string::npos);
-    EXPECT_NE(parse_error(head + "listen 1.2.3.4 5\n").find("srv.conf:3: the listen setting"), std::string::npos);
+    EXPECT_NE(parse_error(head + "listen 127.0.0.2 5\n").find("srv.conf:3: the listen setting"), std::string::npos);
     EXPECT_NE(parse_error(head + "rate 0\n").find("srv.conf:3: the rate"), std::string::npos);
     EXPECT_NE(parse_error(head + "rate fast\n").find("srv.conf:3:"), std::string::npos);
     EXPECT_NE(parse_error(head + "port 70000\n").find("srv.conf:3: the port"), std::string::npos);

@@ -39,7 +39,7 @@ TEST(DirectoryFile, ParsesServerLinesAndReportsBadOnesWithFileAndLine) {
     // clang-format on
     for (const Case& c : cases) {
         // Line 1 is always good, so a bad line 2 never hides it.
-        DirectoryContents d = parse_directory(std::string("OTHER/ONE 10.0.0.1:80\n") + c.line + "\n", "dir");
+        DirectoryContents d = parse_directory(std::string("OTHER/ONE 127.0.0.3:80\n") + c.line + "\n", "dir");
         ASSERT_EQ(d.servers.count("OTHER/ONE"), 1u) << c.line;
         EXPECT_EQ(d.servers.size(), c.device ? 2u : 1u) << c.line;
         if (c.device) {

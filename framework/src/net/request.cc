@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/value_json.h"
+#include "text_tokens.h"
 
 namespace velko::net {
 
@@ -34,19 +35,6 @@ bool control_byte(char c) {
     return u < 0x20 || u == 0x7f;
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool percent_decode(std::string_view in, std::string* out) {
     out->clear();
     for (size_t i = 0; i < in.size(); ++i) {
@@ -57,8 +45,8 @@ bool percent_decode(std::string_view in, std::string* out) {
         if (i + 2 >= in.size()) {
             return false;
         }
-        const int hi = hex_value(in[i + 1]);
-        const int lo = hex_value(in[i + 2]);
+        const int hi = text::hex_digit(in[i + 1]);
+        const int lo = text::hex_digit(in[i + 2]);
         if (hi < 0 || lo < 0) {
             return false;
         }
