@@ -102,8 +102,11 @@ class DotWriter {
              << indent << "  style=dashed;\n";
         for (const StateView& member : f.states) {
             if (member.name == f.default_state) {
-                out_ << indent << "  " << quoted(id + "/initial") << " [shape=point, width=0.1];\n";
-                edges_.push_back({id + "/initial", member.id, "", true});
+                // No state id starts with '#': the marker of the initial state cannot clash with one.
+                const std::string marker = "#initial " + id;
+                out_ << indent << "  " << quoted(marker) << " [shape=point, width=0.1];\n";
+                nodes_.insert(marker);
+                edges_.push_back({marker, member.id, "", true});
             }
             state(member, indent + "  ");
         }
