@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fsm_trace.h"
+#include "fsm_transitions.h"
 #include "velko.h"
 
 // State types and activity.

@@ -4,7 +4,7 @@
 // again; a reader loads the mark, the words with acquire order and the mark again, and keeps the
 // copy only when both marks are the even mark of the transition it wants. Every access is atomic,
 // so a reader racing the writer gets a torn copy that it throws away, never undefined behaviour.
-#include "fsm_trace.h"
+#include "fsm_transitions.h"
 
 #include <time.h>
 
