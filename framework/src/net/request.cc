@@ -205,11 +205,12 @@ bool parse_trace_query(std::string_view query, Target* out, Failure* fail) {
     }
     uint64_t v = 0;
     for (char c : after) {
-        if (c < '0' || c > '9' || v > (UINT64_MAX - 9) / 10) {
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (c < '0' || c > '9' || v > (UINT64_MAX - digit) / 10) {
             return fail_with(fail, ERR_PROTOCOL,
                              "The parameter after must be a sequence number, not \"" + shown(after) + "\".");
         }
-        v = v * 10 + static_cast<uint64_t>(c - '0');
+        v = v * 10 + digit;
     }
     if (after.empty()) {
         return fail_with(fail, ERR_PROTOCOL, "The parameter after must be a sequence number, not \"\".");
