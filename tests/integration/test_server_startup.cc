@@ -127,7 +127,7 @@ namespace {
 // output names the location, the flow and the state, FAULT shows it, and a save at the end writes
 // back the configured FLOW_n and FSM lines, never an error text in their place.
 void expect_typo_reported_and_kept(const std::string& ctrl_flow, const std::string& unit_fsm,
-                                   const std::string& message) {
+                                   const std::string& message, const std::string& unit_fault) {
     testsupport::TempDir dir;
     testsupport::ConfigWriter w("TEST.FAC", "TYPO");
     w.location("CTRL", CodeFsmRootState, "controller")
@@ -146,6 +146,7 @@ void expect_typo_reported_and_kept(const std::string& ctrl_flow, const std::stri
     EXPECT_NE(out.find(message + "\n"), std::string::npos) << out;
     fsmtest::Client client("TEST.FAC/TYPO/");
     EXPECT_EQ(client.text("CTRL/FAULT"), ("Not linked: " + message.substr(message.find(": ") + 2)).substr(0, 80));
+    EXPECT_EQ(client.text("UNIT/FAULT"), unit_fault);
     server->run_cycles(3);
     ASSERT_EQ(server->finish(), 0) << server->error();
     const std::string saved = testsupport::read_file(conf);
@@ -160,11 +161,12 @@ void expect_typo_reported_and_kept(const std::string& ctrl_flow, const std::stri
 TEST(ServerStartup, MistypedDefaultStateIsReportedAndKeptBySaves) {
     expect_typo_reported_and_kept(
         "0 0 0 0 \"NoSuch\"", "\"plant\"",
-        "Location CTRL cannot link its machine plant: flow 1 of location CTRL has no state \"NoSuch\".");
+        "Location CTRL cannot link its machine plant: flow 1 of location CTRL has no state \"NoSuch\".", "");
 }
 
 TEST(ServerStartup, MistypedMachineNameOfASuperstateLocationIsReportedAndKeptBySaves) {
     expect_typo_reported_and_kept("0 0 0 0 \"Idle\"", "\"plantx\"",
                                   "Location CTRL cannot link its machine plant: flow 2 of location CTRL has no state "
-                                  "\"unit\": no superstate location of that kind names this machine in its FSM value.");
+                                  "\"unit\": no superstate location of that kind names this machine in its FSM value.",
+                                  "Not linked: no machine \"plantx\" is registered for its FSM value.");
 }
