@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 
 #include "config.h"
 #include "text_tokens.h"
@@ -174,11 +175,10 @@ class Parser {
             return fail_at(line_,
                            "the equipment code of location " + loc.name + " must be an integer, not \"" + w[1] + "\"");
         }
-        for (const LocationConfig& other : out_->locations) {
-            if (other.name == loc.name) {
-                return fail_at(line_, "location " + loc.name + " is configured twice (first at line " +
-                                          std::to_string(other.line) + ")");
-            }
+        auto first = location_lines_.emplace(loc.name, line_);
+        if (!first.second) {
+            return fail_at(line_, "location " + loc.name + " is configured twice (first at line " +
+                                      std::to_string(first.first->second) + ")");
         }
         loc.comments = std::move(pending_);
         pending_.clear();
@@ -222,6 +222,7 @@ class Parser {
     bool in_block_ = false;
     std::vector<std::string> pending_;
     std::vector<std::string> seen_;
+    std::unordered_map<std::string, int> location_lines_;  // name of each location block, its line
 };
 
 }  // namespace
