@@ -202,9 +202,9 @@ void build_operating(EqFSMlocation* loc) {
     tripped->add_action("enter",    reset_pump);
     restarting->add_action("enter", restart_pump);
     //                          event    guard             action       signal          target             next
-    evacuating->add_transition("timer", chamber_ready,    clear_alarm, "vacuum_ready", "vacuum!Blocked",  "Ready");
+    evacuating->add_transition("timer", chamber_ready,    nullptr,     "vacuum_ready", "vacuum!Blocked",  "Ready");
     ready->add_transition(     "timer", chamber_leaks,    isolate,     "vacuum_lost",  "vacuum!Permitted", "Isolated");
-    isolated->add_transition(  "timer", rise_test_passed, nullptr,     nullptr,        nullptr,           "Evacuating");
+    isolated->add_transition(  "timer", rise_test_passed, clear_alarm, nullptr,        nullptr,           "Evacuating");
     running->add_transition(   "timer", tripped_pump,     report_trip, nullptr,        nullptr,           "Tripped");
     tripped->add_transition(   "timer", pump_reset,       nullptr,     nullptr,        nullptr,           "Restarting");
     restarting->add_transition("timer", pumps_running,    clear_alarm, nullptr,        nullptr,           "Running");
