@@ -1,6 +1,7 @@
 // The root of the vacuum machine: it restores the equipment's saved settings when the machine
 // starts, switches the operation on and off, and keeps the permit that the operation signals.
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,15 @@ RestoreProgress* progress(FSMstate* sp) {
     return static_cast<RestoreProgress*>(sp->get_private());
 }
 
+// A copy of the configured path, taken under the property's call mutex, which also serialises
+// a client's write of SETTINGS.
 std::vector<char> settings_path() {
-    const char* path = settings_file != nullptr ? settings_file->value() : "";
-    return std::vector<char>(path, path + std::string(path).size() + 1);
+    std::lock_guard<std::recursive_mutex> lock(settings_file->call_mutex());
+    const std::string path = settings_file->value();
+    return std::vector<char>(path.c_str(), path.c_str() + path.size() + 1);
 }
 
-// Writes the saved settings to the equipment; until that works the error shows on FLOW_1.
+// Writes the saved settings to the equipment; until that works, ALARM says why.
 int try_restore(FSMstate* sp) {
     RestoreProgress* rp = progress(sp);
     if (rp->restored != 0 || rp->wait-- > 0) {
@@ -49,7 +53,7 @@ int try_restore(FSMstate* sp) {
         return 0;
     }
     rp->wait = kRestoreRetryTicks;
-    std::string why = "The settings in " + std::string(path.data()) + " could not be restored: " + result.get_string();
+    std::string why = "The settings in " + std::string(path.data()) + " could not be restored: " + result.error_text();
     report(sp, why);
     return 0;
 }
@@ -63,7 +67,8 @@ int save_settings(FSMstate* sp) {
     std::vector<char> path = settings_path();
     velko::EqData result;
     if (sr_save(path.data(), path.data(), &result, nullptr) != 0) {
-        report(sp, "The settings could not be saved to " + std::string(path.data()) + ": " + result.get_string());
+        const std::string why = result.error() != 0 ? result.error_text() : "the file cannot be written.";
+        report(sp, "The settings could not be saved to " + std::string(path.data()) + ": " + why);
         return 0;
     }
     printf("vacuum: equipment settings saved to %s\n", path.data());
