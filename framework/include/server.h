@@ -100,6 +100,10 @@ class Server {
     std::unique_ptr<Impl> impl_;
 };
 
+// The event_queue_limit setting of the server started in this process (its default before one
+// starts): how many events each event queue of the application may hold.
+int event_queue_limit();
+
 // The whole server program: parses argv ([--rate MS] [--cycles N] [--port N] CONFIG_FILE), starts, runs
 // until SIGINT or SIGTERM (or N cycles), saves the configuration. Returns the process exit status:
 // 0, 1 when the server could not start or save, 2 for a bad command line.
