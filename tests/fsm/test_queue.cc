@@ -312,10 +312,11 @@ TEST_F(QueueTest, FloodAgainstASmallBoundDropsReportsOnceAndGivesTheMemoryBack) 
     const std::string text = "The event queue was full (limit 3000): 2000 events were dropped.";
     EXPECT_EQ(root.get_error(), text);
     EXPECT_EQ(out, "Machine R: " + text + "\n");
-    // The drained ring that grew for the flood is given back.
-    EXPECT_EQ(root.queue_slots(0), 0u);
+    // A burst may come back next pass: the ring stays for now.
+    EXPECT_GE(root.queue_slots(0), static_cast<size_t>(limit));
 
-    // The next pass accepts events again, reports nothing, and its first event clears the error.
+    // The next pass accepts events again, reports nothing, its first event clears the error, and
+    // as it hardly used the ring, the ring is given back.
     testing::internal::CaptureStdout();
     post("after");
     signal();
@@ -324,6 +325,11 @@ TEST_F(QueueTest, FloodAgainstASmallBoundDropsReportsOnceAndGivesTheMemoryBack) 
     EXPECT_EQ(log().at(limit + 1), "ev:after@*#");
     EXPECT_EQ(out, "");
     EXPECT_EQ(root.get_error(), std::string());
+    EXPECT_EQ(root.queue_slots(0), 0u);
+    // A small queue keeps its ring from pass to pass.
+    post("small");
+    signal();
+    ASSERT_TRUE(wait_ticks(3));
     EXPECT_GT(root.queue_slots(0), 0u);
     EXPECT_LE(root.queue_slots(0), 1024u);
 }

@@ -339,8 +339,9 @@ class FSMrootstate : public FSMsuperstate {
     // event_queue_limit setting (1 000 000 without a server).
     void set_queue_limit(size_t n);
     size_t get_queue_limit();
-    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2); a drained queue
-    // that grew large gives its slots back at the end of its pass.
+    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2). A queue that grew
+    // beyond 1024 slots gives them back at the end of a pass in which it stayed below a quarter
+    // of them.
     size_t queue_slots(int which);
 
   private:
@@ -384,6 +385,7 @@ class FSMrootstate : public FSMsuperstate {
         std::vector<pending> slot;  // a ring; its size is 0 or a power of two
         size_t head;                // the oldest waiting event's slot
         size_t count;               // waiting events
+        size_t highest;             // most events waiting at once since the last pass ended
         size_t limit;
         size_t dropped;   // events dropped since the last pass ended
         size_t reported;  // what `dropped` held when the last pass ended

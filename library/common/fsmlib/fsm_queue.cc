@@ -9,14 +9,22 @@
 
 namespace {
 
-// Slots a ring starts with, and the most a drained queue keeps at the end of a pass.
+// Slots a ring starts with. A drained ring larger than kKeptSlots is given back at the end of a
+// pass in which it was never more than a quarter full, so a burst that comes back every pass
+// keeps its ring and a flood's ring goes one pass after the flood.
 constexpr size_t kFirstSlots = 16;
 constexpr size_t kKeptSlots = 1024;
 
 }  // namespace
 
 FSMrootstate::queue::queue()
-    : flag(0), head(0), count(0), limit(static_cast<size_t>(velko::event_queue_limit())), dropped(0), reported(0) {
+    : flag(0),
+      head(0),
+      count(0),
+      highest(0),
+      limit(static_cast<size_t>(velko::event_queue_limit())),
+      dropped(0),
+      reported(0) {
     fsm_mutex_init(&mux);
     fsm_cond_init(&cond);
 }
@@ -56,6 +64,9 @@ void FSMrootstate::queue::enqueue(FSMevent& er) {
     p.name.assign(name);
     p.state.assign(state);
     ++count;
+    if (count > highest) {
+        highest = count;
+    }
     pthread_mutex_unlock(&mux);
 }
 
@@ -68,12 +79,13 @@ int FSMrootstate::queue::dequeue(FSMevent& er) {
         flag = 0;
         reported = dropped;
         dropped = 0;
-        // A ring that grew for a burst is given back once drained, outside the lock.
+        // The ring is freed outside the lock.
         std::vector<pending> released;
-        if (slot.size() > kKeptSlots) {
+        if (slot.size() > kKeptSlots && highest <= slot.size() / 4) {
             released.swap(slot);
             head = 0;
         }
+        highest = 0;
         pthread_mutex_unlock(&mux);
         return 0;
     }
