@@ -165,14 +165,15 @@ TEST(ConfigFile, HostileTextsAreRefusedNamingTheLine) {
         // A lone CR ends a line: the fault is on line 3, not in one long first line.
         {"facility F\rdevice D\rcolour blue\r",       "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, listen, "
                                                      "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
-                                                     "request_timeout, idle_timeout, max_subscriptions or location."},
+                                                     "request_timeout, idle_timeout, max_subscriptions, event_queue_limit or location."},
         // Long or binary values are quoted as a short printable excerpt.
         {head + "rate " + huge + "\n",                 "srv.conf:3: the rate must be a number of milliseconds above 0, not \"" +
                                                      std::string(40, 'x') + "...\"."},
         {head + "port 1\x01\x02\n",                    "srv.conf:3: the port must be a number from 0 to 65535, not \"1\\x01\\x02\"."},
         {head + huge + "\n",                           "srv.conf:3: \"" + std::string(40, 'x') + "...\" is not a setting; expected facility, device, "
                                                      "rate, port, listen, token_file, directory, archive, call_timeout, max_connections, "
-                                                     "max_request_bytes, request_timeout, idle_timeout, max_subscriptions or location."},
+                                                     "max_request_bytes, request_timeout, idle_timeout, max_subscriptions, event_queue_limit "
+                                                     "or location."},
     };
     // clang-format on
     for (const Case& c : cases) {
