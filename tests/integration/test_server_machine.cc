@@ -205,3 +205,40 @@ TEST_F(PlantServer, ReadsStayWholeWhileTheMachineSwitches) {
     reader.join();
     EXPECT_EQ(odd, "");
 }
+
+// The configured bound of the root's queues: a flood beyond it is dropped, shown as the location's
+// error and named in one line of the server's output; the setting survives a save.
+TEST(PlantServerQueue, AFloodBeyondTheConfiguredLimitIsDroppedAndReported) {
+    testsupport::TempDir dir;
+    std::string conf = testsupport::ConfigWriter("TEST.FAC", "PLANT")
+                           .rate(10)
+                           .line("event_queue_limit 5")
+                           .location("CTRL", CodeFsmRootState, "controller")
+                           .property("FSM", "plant")
+                           .property("FLOW_1", "0 0 0 0 \"Idle\"")
+                           .location("UNIT", CodeFsmSuperState, "unit")
+                           .property("FSM", "plant")
+                           .write(dir.file("plant.conf"));
+    velko::ServerOptions options;
+    options.config_file = conf;
+    auto* server = new velko::Server(options, velko::application_hooks());  // never destroyed: see above
+    ASSERT_EQ(server->start(), 0) << server->error();
+    EqFct* ctrl = server->find_location("CTRL");
+    ASSERT_NE(ctrl, nullptr);
+    // The event thread is running once the first update cycles have passed through.
+    ASSERT_TRUE(cycle_until(*server, [&] { return velko::event_queue_limit() == 5 && ctrl->get_error() == 0; }));
+    testing::internal::CaptureStdout();
+    FSMevent ev;
+    ev.set_event("nothing", "*");
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_EQ(send_event(const_cast<char*>("plant"), &ev), 0);
+    }
+    const std::string text = "The event queue was full (limit 5): 3 events were dropped.";
+    const bool shown = cycle_until(*server, [&] { return ctrl->get_errorstr() == text; });
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(shown) << ctrl->get_errorstr();
+    EXPECT_EQ(ctrl->get_error(), velko::ERR_LIMIT);
+    EXPECT_NE(out.find("Machine plant (location CTRL): " + text + "\n"), std::string::npos) << out;
+    ASSERT_EQ(server->save_config(), 0) << server->error();
+    EXPECT_NE(testsupport::read_file(conf).find("\nevent_queue_limit 5\n"), std::string::npos);
+}
