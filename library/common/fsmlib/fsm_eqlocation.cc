@@ -1,7 +1,12 @@
 // The FSM location: hosts a machine's root or a superstate, publishes it through its properties
 // and runs a root machine in three engine threads.
+#include <signal.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "fsm.h"
 #include "fsm_sync.h"
@@ -10,6 +15,13 @@ namespace {
 
 // Longest flow name taken from a flow property's configured text.
 constexpr int kFlowNameMax = 255;
+
+// The locations whose engine threads run, for stop_all_engines.
+std::mutex running_mux;
+std::vector<EqFSMlocation*>& running() {
+    static std::vector<EqFSMlocation*>* list = new std::vector<EqFSMlocation*>;
+    return *list;
+}
 
 // The flow name is the first word of the configured text: up to the first space, at most
 // str_data_len - 1 characters (the stored length counts the NUL) and never past the text's end.
@@ -45,7 +57,9 @@ EqFSMlocation::EqFSMlocation(int type)
       status("FAULT the error detected in the active state", this),
       prop_mux(nullptr),
       prop_amux(),
-      prop_mux_count(0) {
+      prop_mux_count(0),
+      engines_started(false),
+      engines_stop(false) {
     pthread_mutex_init(&prop_amux, nullptr);
     fsm_mutex_init(&mux);
     fsm_cond_init(&cond);
@@ -62,6 +76,7 @@ EqFSMlocation::EqFSMlocation(int type)
 }
 
 EqFSMlocation::~EqFSMlocation() {
+    stop_engines();
     if (state_ptr != nullptr && (state_ptr->get_type() == SUPER_STATE || state_ptr->get_type() == ROOT_STATE)) {
         delete state_ptr;
     }
@@ -167,9 +182,10 @@ void* interrupt_engine(void* ptr, void (FSMsuperstate::*line)(FSMevent*)) {
         pthread_cond_wait(&lp->cond, &lp->mux);
     }
     pthread_mutex_unlock(&lp->mux);
-    for (;;) {
+    while (!lp->engines_stopping()) {
         (lp->state_ptr->*line)(&event);
     }
+    return nullptr;
 }
 
 }  // namespace
@@ -190,9 +206,10 @@ void* event_engine(void* ptr) {
         pthread_cond_broadcast(&lp->cond);
     }
     pthread_mutex_unlock(&lp->mux);
-    for (;;) {
+    while (!lp->engines_stopping()) {
         sp->process_event(&event);
     }
+    return nullptr;
 }
 
 void* irq1_engine(void* ptr) {
@@ -201,4 +218,69 @@ void* irq1_engine(void* ptr) {
 
 void* irq2_engine(void* ptr) {
     return interrupt_engine(ptr, &FSMsuperstate::process_irq2);
+}
+
+void EqFSMlocation::start_engines() {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    (void)pthread_attr_setscope(&attr, PTHREAD_SCOPE_PROCESS);  // Linux refuses; system scope is fine
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+    pthread_mutex_lock(&mux);
+    if (!engines_started) {
+        // The engine threads inherit this mask, so these signals go to the server's own threads.
+        sigset_t blocked;
+        sigset_t previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGALRM);
+        sigaddset(&blocked, SIGUSR1);
+        sigaddset(&blocked, SIGUSR2);
+        sigaddset(&blocked, 23);
+        pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+        pthread_create(&irq1_id, &attr, irq1_engine, this);
+        pthread_create(&irq2_id, &attr, irq2_engine, this);
+        pthread_create(&update_id, &attr, event_engine, this);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        engines_started = true;
+        std::lock_guard<std::mutex> lock(running_mux);
+        running().push_back(this);
+    }
+    pthread_mutex_unlock(&mux);
+    pthread_attr_destroy(&attr);
+}
+
+void EqFSMlocation::stop_engines() {
+    pthread_mutex_lock(&mux);
+    bool started = engines_started;
+    engines_started = false;
+    pthread_mutex_unlock(&mux);
+    if (!started) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(running_mux);
+        running().erase(std::remove(running().begin(), running().end(), this), running().end());
+    }
+    engines_stop.store(true, std::memory_order_release);
+    // A pass wakes each thread even when it sleeps in its queue; it sees the request after that
+    // pass's current event.
+    state_ptr->post_event(nullptr);
+    state_ptr->post_irq1(nullptr);
+    state_ptr->post_irq2(nullptr);
+    pthread_join(update_id, nullptr);
+    pthread_join(irq1_id, nullptr);
+    pthread_join(irq2_id, nullptr);
+}
+
+void EqFSMlocation::stop_all_engines() {
+    for (;;) {
+        EqFSMlocation* lp = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(running_mux);
+            if (running().empty()) {
+                return;
+            }
+            lp = running().back();
+        }
+        lp->stop_engines();
+    }
 }

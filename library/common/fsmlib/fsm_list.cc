@@ -1,7 +1,5 @@
 // The registry of root machines: registration, attaching superstate locations, starting the
 // engine threads and sending events by machine name.
-#include <signal.h>
-
 #include <cstring>
 
 #include "fsm.h"
@@ -69,30 +67,10 @@ int FSMlist::find_node(EqFSMlocation* elp) {
 }
 
 void FSMlist::link_nodes() {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    (void)pthread_attr_setscope(&attr, PTHREAD_SCOPE_PROCESS);  // Linux refuses; system scope is fine
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
     for (entry* e : list) {
-        EqFSMlocation* lp = e->loc;
         e->base->link_state();
-        pthread_mutex_lock(&lp->mux);
-        // The engine threads inherit this mask, so these signals go to the server's own threads.
-        sigset_t blocked;
-        sigset_t previous;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, SIGALRM);
-        sigaddset(&blocked, SIGUSR1);
-        sigaddset(&blocked, SIGUSR2);
-        sigaddset(&blocked, 23);
-        pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-        pthread_create(&lp->irq1_id, &attr, irq1_engine, lp);
-        pthread_create(&lp->irq2_id, &attr, irq2_engine, lp);
-        pthread_create(&lp->update_id, &attr, event_engine, lp);
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        pthread_mutex_unlock(&lp->mux);
+        e->loc->start_engines();
     }
-    pthread_attr_destroy(&attr);
 }
 
 int FSMlist::signal_node(char* fsm, FSMevent* ep) {
