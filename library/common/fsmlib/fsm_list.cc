@@ -1,6 +1,8 @@
 // The registry of root machines: registration, attaching superstate locations, starting the
 // engine threads and sending events by machine name.
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "fsm.h"
 
@@ -68,8 +70,17 @@ int FSMlist::find_node(EqFSMlocation* elp) {
 
 void FSMlist::link_nodes() {
     for (entry* e : list) {
-        e->base->link_state();
-        e->loc->start_engines();
+        EqFSMlocation* lp = e->loc;
+        // A machine that cannot be linked still runs what was linked; its location says why, once
+        // at start-up and in FAULT.
+        if (e->base->link_state() != 0) {
+            FSMsuperstate* top = lp->state_ptr;
+            const std::string fault = top != nullptr ? top->link_fault() : std::string();
+            printf("Location %s cannot link its machine %s: %s.\n", lp->name().c_str(), e->fsm.c_str(), fault.c_str());
+            fflush(stdout);
+            lp->set_link_fault("Not linked: " + fault + ".");
+        }
+        lp->start_engines();
     }
 }
 
