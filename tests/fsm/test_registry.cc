@@ -94,6 +94,35 @@ TEST_F(Registry, RootsRegisterOncePerStateName) {
     EXPECT_TRUE(posted(second.get())->posted.empty());
 }
 
+TEST_F(Registry, FirstRootOfAMachineNameTakesItsEventsAndSuperstates) {
+    // Different state names, the same machine name: both register, the first one answers.
+    auto first = make_root("pumpA", "plant");
+    auto second = make_root("pumpB", "plant");
+    global_list.store_node(first.get());
+    global_list.store_node(second.get());
+    EXPECT_EQ(second->state_ptr->get_root(), second->state_ptr);  // registered
+    EXPECT_EQ(send("plant", "go"), 0);
+    EXPECT_EQ(posted(first.get())->posted, std::vector<std::string>{"go"});
+    EXPECT_TRUE(posted(second.get())->posted.empty());
+    auto sup = std::make_unique<EqFSMlocation>(SUPER_STATE);
+    sup->state_ptr->set_name("valve");
+    sup->fsm.set_value("plant");
+    EXPECT_EQ(global_list.find_node(sup.get()), 0);
+    EXPECT_EQ(sup->state_ptr->get_root(), first->state_ptr);
+    EXPECT_EQ(first->state_ptr->resolve_link("valve"), sup->state_ptr);
+    EXPECT_EQ(second->state_ptr->resolve_link("valve"), nullptr);
+}
+
+TEST_F(Registry, EmptiedRegistryTakesTheSameNamesAgain) {
+    auto first = make_root("pump", "P");
+    global_list.store_node(first.get());
+    global_list.init_list();
+    auto again = make_root("pump", "P");
+    global_list.store_node(again.get());
+    EXPECT_EQ(send("P", "go"), 0);
+    EXPECT_EQ(posted(again.get())->posted, std::vector<std::string>{"go"});
+}
+
 TEST_F(Registry, SendEventMatchesMachineNameExactly) {
     auto loc = make_root("pump", "Pump");
     global_list.store_node(loc.get());
@@ -181,6 +210,27 @@ TEST(Hooks, FirstFactoryOfTheNameBuildsTheMachine) {
     EXPECT_EQ(loc->state_ptr->get_flow_count(), 1);
     EXPECT_NE(loc->prop_mux, nullptr);
     delete loc;
+}
+
+TEST(Hooks, ChangesOfTheFactoryChainAreFollowed) {
+    alpha_builds = alpha_copy_builds = long_builds = 0;
+    gbl_fct_name = "alpha";
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(alpha_builds, 1);
+    // A new head with its own "alpha" in front.
+    node_info front = {&alpha_info, "alpha", build_long};
+    init_list = &front;
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(long_builds, 1);
+    EXPECT_EQ(alpha_builds, 1);
+    // A record appended to the chain in use.
+    node_info appended = {nullptr, "gamma", build_alpha_copy};
+    long_info.link = &appended;
+    gbl_fct_name = "gamma";
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(alpha_copy_builds, 1);
+    long_info.link = nullptr;
+    init_list = &alpha_info;
 }
 
 TEST(Hooks, LongestFactoryNameMatches) {

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <ctime>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "velko.h"
@@ -482,8 +484,8 @@ class EqFSMlocation : public EqFct {
     void complete() override;
     void interrupt1();
     void interrupt2();
-    // Starts the event and the two interrupt threads (once; the registry calls it).
-    void start_engines();
+    // Called by the registry, holding mux, once it has started the three engine threads.
+    void mark_engines_started();
     // For tests, so that their programs can end normally: makes the three engine threads finish
     // after the event they are processing (each is woken by one more pass of its queue) and joins
     // them. Events still queued stay queued. Does nothing when the threads do not run. The
@@ -562,6 +564,10 @@ class FSMlist {
 
   private:
     std::vector<entry*> list;
+    // Indexes of list, so that registering and finding machines take constant time: the root
+    // state names registered, and the first entry of each machine name.
+    std::unordered_set<std::string> state_names;
+    std::unordered_map<std::string, entry*> by_fsm;
 };
 
 // Process-wide objects.

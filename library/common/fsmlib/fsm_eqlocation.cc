@@ -1,7 +1,5 @@
 // The FSM location: hosts a machine's root or a superstate, publishes it through its properties
 // and runs a root machine in three engine threads.
-#include <signal.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -235,32 +233,10 @@ void* irq2_engine(void* ptr) {
     return interrupt_engine(ptr, &FSMsuperstate::process_irq2);
 }
 
-void EqFSMlocation::start_engines() {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    (void)pthread_attr_setscope(&attr, PTHREAD_SCOPE_PROCESS);  // Linux refuses; system scope is fine
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
-    pthread_mutex_lock(&mux);
-    if (!engines_started) {
-        // The engine threads inherit this mask, so these signals go to the server's own threads.
-        sigset_t blocked;
-        sigset_t previous;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, SIGALRM);
-        sigaddset(&blocked, SIGUSR1);
-        sigaddset(&blocked, SIGUSR2);
-        sigaddset(&blocked, 23);
-        pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-        pthread_create(&irq1_id, &attr, irq1_engine, this);
-        pthread_create(&irq2_id, &attr, irq2_engine, this);
-        pthread_create(&update_id, &attr, event_engine, this);
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        engines_started = true;
-        std::lock_guard<std::mutex> lock(running_mux);
-        running().push_back(this);
-    }
-    pthread_mutex_unlock(&mux);
-    pthread_attr_destroy(&attr);
+void EqFSMlocation::mark_engines_started() {
+    engines_started = true;
+    std::lock_guard<std::mutex> lock(running_mux);
+    running().push_back(this);
 }
 
 void EqFSMlocation::stop_engines() {
