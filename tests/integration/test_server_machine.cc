@@ -10,6 +10,7 @@
 #include "fsm.h"
 #include "fsm_client.h"
 #include "journal.h"
+#include "machine_stop.h"
 #include "plant_machine.h"
 #include "velko_test.h"
 
@@ -17,12 +18,15 @@ node_info* init_list = plant::plant_chain();
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
+const bool machine_stop_installed = testsupport::install_machine_stop();
 
 using fsmtest::cycle_until;
 
 class PlantServer : public ::testing::Test {
   protected:
+    // The machines stop before their server goes.
+    void TearDown() override { EqFSMlocation::stop_all_engines(); }
+
     void SetUp() override {
         std::string conf = testsupport::ConfigWriter("TEST.FAC", "PLANT")
                                .rate(10)
@@ -38,8 +42,7 @@ class PlantServer : public ::testing::Test {
                                .write(dir.file("plant.conf"));
         velko::ServerOptions options;
         options.config_file = conf;
-        // Never destroyed: the machine's engine threads use the locations until the process ends.
-        server = new velko::Server(options, velko::application_hooks());
+        server = std::make_unique<velko::Server>(options, velko::application_hooks());
         ASSERT_EQ(server->start(), 0) << server->error();
         // The machine is running once its flows report an active machine part.
         ASSERT_TRUE(cycle_until(*server, [&] { return flow_active("CTRL/FLOW_1"); }));
@@ -59,7 +62,7 @@ class PlantServer : public ::testing::Test {
     }
 
     testsupport::TempDir dir;
-    velko::Server* server = nullptr;
+    std::unique_ptr<velko::Server> server;
     fsmtest::Client client{"TEST.FAC/PLANT/"};
 };
 

@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <ctime>
 #include <string>
 #include <unordered_map>
@@ -515,6 +516,17 @@ class EqFSMlocation : public EqFct {
     void complete() override;
     void interrupt1();
     void interrupt2();
+    // Called by the registry, holding mux, once it has started the three engine threads.
+    void mark_engines_started();
+    // For tests, so that their programs can end normally: makes the three engine threads finish
+    // after the event they are processing (each is woken by one more pass of its queue) and joins
+    // them. Events still queued stay queued. Does nothing when the threads do not run. The
+    // destructor calls it, so a location never goes while its threads run.
+    void stop_engines();
+    // stop_engines() on every location whose engine threads run.
+    static void stop_all_engines();
+    // Whether stop_engines() asked the engine threads to finish.
+    bool engines_stopping() const { return engines_stop.load(std::memory_order_acquire); }
 
     pthread_mutex_t mux;
     pthread_cond_t cond;
@@ -544,6 +556,8 @@ class EqFSMlocation : public EqFct {
 
   private:
     size_t prop_mux_count;  // how many mutexes bind() created
+    bool engines_started;   // guarded by mux
+    std::atomic<bool> engines_stop;
     std::string link_fault_;
     // Starts one pass of queue 0 (events), 1 (interrupt line 1) or 2 (line 2) once the machine is ready.
     void start_pass(int queue);
