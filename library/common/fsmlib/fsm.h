@@ -37,6 +37,10 @@ class FSMevent {
     void set_event(const char* nm, const char* st);
 
   private:
+    // Dispatch compares and copies the stored names directly, without re-measuring them.
+    friend class FSMstate;
+    friend class FSMsuperstate;
+
     std::string event;
     std::string state;
     std::string next;
@@ -168,11 +172,14 @@ class FSMstate {
     int data_settd(int handle, TDS* dt);
 
   private:
+    // Flows compare their members' names and their superstate's with a transition's target.
+    friend class FSMsuperstate;
+
     void clear_error();
     int data_find(int handle, local_data** ldp);
     void poll_data();
     // True when the target specifier of ep addresses this state.
-    bool accepts(const char* target);
+    bool accepts(const std::string& target);
 
     pthread_mutex_t mux;
     int type;

@@ -7,6 +7,20 @@
 
 namespace {
 
+// A wildcard event name or target: "*" alone.
+inline bool is_wildcard(const std::string& text) {
+    return text.size() == 1 && text[0] == '*';
+}
+
+// Records the event name text (len characters) in field; the periodic tick "timer" is recorded as "".
+inline void record_event_name(std::string& field, const char* text, size_t len) {
+    if (len == 5 && std::memcmp(text, "timer", 5) == 0) {
+        field.clear();
+    } else {
+        field.assign(text, len);
+    }
+}
+
 // Runs an action slot when it is set.
 inline void run_action(FSMstate::action_fn fn, FSMstate* sp) {
     if (fn) {
@@ -43,7 +57,7 @@ void FSMstate::branch::define_action(const char* en, const char* ns, int (*cond_
 }
 
 int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
-    if (event_name != ep->get_name() && event_name != "*") {
+    if (event_name != ep->event && !is_wildcard(event_name)) {
         return 0;
     }
     if (condition && condition(sp) == 0) {
@@ -52,7 +66,7 @@ int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
     if (taction) {
         taction(sp);
     }
-    ep->set_next(next_state.c_str());
+    ep->next = next_state;
     // A state without a root has nowhere to post: the signal event is dropped.
     if (flag == 1 && sp->get_root()) {
         sp->get_root()->post_event(&event);
@@ -163,10 +177,10 @@ void FSMstate::set_descr(const char* descrp) {
 }
 
 void FSMstate::set_event_name(const char* namep) {
-    if (namep && std::strcmp(namep, "timer") == 0) {
-        event_name.clear();
+    if (namep) {
+        record_event_name(event_name, namep, std::strlen(namep));
     } else {
-        assign_text(event_name, namep);
+        event_name.clear();
     }
 }
 
@@ -303,13 +317,14 @@ void FSMstate::leave_state() {
 
 // ---- dispatch ----
 
-bool FSMstate::accepts(const char* target) {
-    if (target[0] == '*' && target[1] == '\0') {
+bool FSMstate::accepts(const std::string& text) {
+    if (is_wildcard(text)) {
         return true;
     }
-    const char* bang = std::strchr(target, '!');
+    const char* target = text.c_str();
+    const char* bang = static_cast<const char*>(std::memchr(target, '!', text.size()));
     if (!bang) {
-        return name == target;
+        return name == text;
     }
     // A qualified target selects by the parent's name: a state without a parent is not addressed.
     if (!parent) {
@@ -328,11 +343,11 @@ int FSMstate::process_event(FSMevent* ep) {
         return 0;
     }
     pthread_mutex_lock(&mux);
-    if (status == PASSIVE || !accepts(ep->get_state())) {
+    if (status == PASSIVE || !accepts(ep->state)) {
         pthread_mutex_unlock(&mux);
         return 0;
     }
-    set_event_name(ep->get_name());
+    record_event_name(event_name, ep->event.data(), ep->event.size());
     run_action(poll, this);
     poll_data();
     if (type != ROOT_STATE) {
@@ -344,9 +359,8 @@ int FSMstate::process_event(FSMevent* ep) {
         }
     }
     run_action(during, this);
-    const char* ev_name = ep->get_name();
     for (event_handler* eh : handler) {
-        if (eh->name == ev_name) {
+        if (eh->name == ep->event) {
             eh->proc(this);
             break;
         }

@@ -172,14 +172,14 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
     if (!current || current->process_event(event) == 0) {
         return 0;
     }
-    const char* next = event->get_next();
+    const std::string& next = event->next;
     pthread_mutex_lock(&mux);
-    if (std::strcmp(next, parent->get_name()) == 0) {
+    if (next == parent->name) {
         // The flow has finished: its active state stays current and it hears nothing more.
         run = 1;
     } else {
         for (FSMstate* member : state) {
-            if (std::strcmp(member->get_name(), next) == 0) {
+            if (member->name == next) {
                 if (active_state) {
                     active_state->leave_state();
                 }
