@@ -209,6 +209,9 @@ class FSMstate {
     // Guards error alone: errors are recorded from any thread (actions, refreshes, restores) and
     // read by property readers that hold other locks, so it is taken last and nothing is called under it.
     pthread_mutex_t err_mux;
+    // 1 while error is not empty; written under err_mux, read atomically so that a refresh takes
+    // err_mux only when there is an error to clear.
+    int has_error;
 };
 
 // A composite state: parallel flows of member states, each with one active state.

@@ -88,7 +88,8 @@ FSMstate::FSMstate(int st_type)
       during(nullptr),
       leave(nullptr),
       usr_irq1(nullptr),
-      usr_irq2(nullptr) {
+      usr_irq2(nullptr),
+      has_error(0) {
     fsm_mutex_init(&mux);
     fsm_mutex_init(&err_mux);
 }
@@ -191,6 +192,7 @@ void FSMstate::set_error(const char* error_txt) {
     pthread_mutex_lock(&err_mux);
     if (error.empty()) {
         error = error_txt;
+        __atomic_store_n(&has_error, error.empty() ? 0 : 1, __ATOMIC_RELEASE);
     }
     pthread_mutex_unlock(&err_mux);
 }
@@ -210,8 +212,12 @@ void FSMstate::set_parent(FSMstate* prptr) {
 }
 
 void FSMstate::clear_error() {
+    if (__atomic_load_n(&has_error, __ATOMIC_ACQUIRE) == 0) {
+        return;
+    }
     pthread_mutex_lock(&err_mux);
     error.clear();
+    __atomic_store_n(&has_error, 0, __ATOMIC_RELEASE);
     pthread_mutex_unlock(&err_mux);
 }
 

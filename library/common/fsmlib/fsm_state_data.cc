@@ -412,6 +412,9 @@ int FSMstate::data_set(int handle, velko::EqData& dt) {
 
 void FSMstate::poll_data() {
     clear_error();
+    if (data.empty()) {
+        return;
+    }
     velko::EqData result;
     for (local_data* ld : data) {
         pthread_mutex_lock(&ld->mux);
