@@ -12,13 +12,9 @@ inline bool is_wildcard(const std::string& text) {
     return text.size() == 1 && text[0] == '*';
 }
 
-// Records the event name text (len characters) in field; the periodic tick "timer" is recorded as "".
-inline void record_event_name(std::string& field, const char* text, size_t len) {
-    if (len == 5 && std::memcmp(text, "timer", 5) == 0) {
-        field.clear();
-    } else {
-        field.assign(text, len);
-    }
+// The name of the periodic tick, which a state records as "".
+inline bool is_tick(const char* text, size_t len) {
+    return len == 5 && std::memcmp(text, "timer", 5) == 0;
 }
 
 // Runs an action slot when it is set.
@@ -57,7 +53,7 @@ void FSMstate::branch::define_action(const char* en, const char* ns, int (*cond_
 }
 
 int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
-    if (event_name != ep->event && !is_wildcard(event_name)) {
+    if (!same_name(event_name, ep->event) && !is_wildcard(event_name)) {
         return 0;
     }
     if (condition && condition(sp) == 0) {
@@ -178,10 +174,10 @@ void FSMstate::set_descr(const char* descrp) {
 }
 
 void FSMstate::set_event_name(const char* namep) {
-    if (namep) {
-        record_event_name(event_name, namep, std::strlen(namep));
-    } else {
+    if (namep && is_tick(namep, std::strlen(namep))) {
         event_name.clear();
+    } else {
+        assign_text(event_name, namep);
     }
 }
 
@@ -330,7 +326,7 @@ bool FSMstate::accepts(const std::string& text) {
     const char* target = text.c_str();
     const char* bang = static_cast<const char*>(std::memchr(target, '!', text.size()));
     if (!bang) {
-        return name == text;
+        return same_name(name, text);
     }
     // A qualified target selects by the parent's name: a state without a parent is not addressed.
     if (!parent) {
@@ -353,7 +349,12 @@ int FSMstate::process_event(FSMevent* ep) {
         pthread_mutex_unlock(&mux);
         return 0;
     }
-    record_event_name(event_name, ep->event.data(), ep->event.size());
+    // The same event name as last time is the common case: it is not copied again.
+    if (is_tick(ep->event.data(), ep->event.size())) {
+        event_name.clear();
+    } else if (!same_name(event_name, ep->event)) {
+        event_name = ep->event;
+    }
     run_action(poll, this);
     poll_data();
     if (type != ROOT_STATE) {
@@ -366,7 +367,7 @@ int FSMstate::process_event(FSMevent* ep) {
     }
     run_action(during, this);
     for (event_handler* eh : handler) {
-        if (eh->name == ep->event) {
+        if (same_name(eh->name, ep->event)) {
             eh->proc(this);
             break;
         }

@@ -174,12 +174,12 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
     }
     const std::string& next = event->next;
     pthread_mutex_lock(&mux);
-    if (next == parent->name) {
+    if (same_name(next, parent->name)) {
         // The flow has finished: its active state stays current and it hears nothing more.
         run = 1;
     } else {
         for (FSMstate* member : state) {
-            if (member->name == next) {
+            if (same_name(member->name, next)) {
                 if (active_state) {
                     active_state->leave_state();
                 }
