@@ -14,15 +14,13 @@ inline void assign_text(std::string& field, const char* text) {
     }
 }
 
-// Whether two stored names are equal: lengths first, then the characters, in line for the short
-// names that states and events have (a library call costs more than the comparison).
-inline bool same_name(const std::string& a, const std::string& b) {
-    size_t n = a.size();
-    if (n != b.size()) {
+// Whether two texts of known lengths are equal: lengths first, then the characters, in line for
+// the short names that states, events and channels have (a library call costs more than the
+// comparison).
+inline bool same_text(const char* p, size_t n, const char* q, size_t m) {
+    if (n != m) {
         return false;
     }
-    const char* p = a.data();
-    const char* q = b.data();
     if (n > 16) {
         return std::memcmp(p, q, n) == 0;
     }
@@ -32,6 +30,10 @@ inline bool same_name(const std::string& a, const std::string& b) {
         }
     }
     return true;
+}
+
+inline bool same_name(const std::string& a, const std::string& b) {
+    return same_text(a.data(), a.size(), b.data(), b.size());
 }
 
 // The text buffer that the library's own code hands to data_get(int, char**, int) on this thread,

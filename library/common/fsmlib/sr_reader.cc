@@ -21,13 +21,16 @@ const size_t kPartSize = 65;
 // and the ';' itself.
 const size_t kValueSize = 257;
 
+// The stream belongs to the reader alone (open_file hands it over and nothing else uses it), so
+// characters are taken without locking the stream for each one.
+
 // Reads the next token into buf (at most size - 1 characters kept, the rest of the token still
 // consumed) and leaves the character that ended it unread. Returns the token's whole length, or
 // -1 when the file ends before a token starts.
 long read_token(FILE* fp, char* buf, size_t size) {
     int c;
     do {
-        c = getc(fp);
+        c = getc_unlocked(fp);
     } while (c != EOF && sr_is_space(c));
     if (c == EOF) {
         buf[0] = '\0';
@@ -40,7 +43,7 @@ long read_token(FILE* fp, char* buf, size_t size) {
             buf[kept++] = static_cast<char>(c);
         if (length < LONG_MAX)
             length++;
-        c = getc(fp);
+        c = getc_unlocked(fp);
     }
     buf[kept] = '\0';
     if (c != EOF)
@@ -74,12 +77,12 @@ bool skip_section(FILE* fp) {
 int read_int(FILE* fp, int* value) {
     int c;
     do {
-        c = getc(fp);
+        c = getc_unlocked(fp);
     } while (c != EOF && sr_is_space(c));
     bool negative = false;
     if (c == '+' || c == '-') {
         negative = c == '-';
-        c = getc(fp);
+        c = getc_unlocked(fp);
     }
     if (c == EOF)
         return -1;
@@ -95,7 +98,7 @@ int read_int(FILE* fp, int* value) {
             fits = false;
             n = 0;
         }
-        c = getc(fp);
+        c = getc_unlocked(fp);
     }
     if (c != EOF)
         ungetc(c, fp);
@@ -122,7 +125,7 @@ int read_value(FILE* fp, char* buf) {
     bool usable = whole(buf, length);
     size_t n = usable ? static_cast<size_t>(length) : 0;
     for (;;) {
-        int c = getc(fp);
+        int c = getc_unlocked(fp);
         if (c == EOF)
             return -1;
         if (c == '\0')
@@ -153,8 +156,9 @@ std::string address_text(const char* facility, const char* device, const char* l
     velko::EqAdr adr;
     adr.set(facility, location, device, property);
     std::string text = adr.show_adr();
+    // Four parts without '/' join with exactly three, so a text that parses gives the same parts.
     velko::EqAdr back;
-    if (back.adr(text) != 0 || back.show_adr() != text)
+    if (back.adr(text) != 0)
         text.clear();
     return text;
 }

@@ -9,6 +9,9 @@
 namespace {
 
 const size_t kValueSize = 256;
+// Lines are gathered into chunks of about this size before they are written: one write per line
+// would cost a system call per item.
+const size_t kChunkSize = 64 * 1024;
 
 // The value of one item taken from a state's channel: the template's value when the state has no
 // such channel or cannot read it. Cut to what the value buffer holds, like a value from the equipment.
@@ -21,7 +24,7 @@ void value_from_state(FSMstate* sp, const sr_data* item, const char* property, c
         sp->data_unlock(handle, 0);
     }
     if (!read)
-        snprintf(value, kValueSize, "%s", item->value_);
+        copy_cut(value, kValueSize, item->value_);
 }
 
 // A reader takes a value as its first token and everything up to the next ';'. A ';' inside the
@@ -71,10 +74,14 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
 
     int rc = 0;
     velko::EqAdr adr;
+    std::string name;  // reused for every item's address text
     char value[kValueSize];
+    std::string chunk;
+    chunk.reserve(kChunkSize + 2 * kValueSize);
     for (const sr_data* item : list) {
         request.init();
-        adr.adr(item->name_);
+        name.assign(item->name_);
+        adr.adr(name);
         bool failed = false;
         if (sp != nullptr) {
             value_from_state(sp, item, adr.property(), value);
@@ -85,14 +92,20 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
             failed = result.error() != 0;
         }
         make_readable(value);
-        out.write(std::string(adr.facility()) + " " + adr.device() + " " + adr.location() + " " + adr.property() +
-                  "\t" + std::to_string(item->type_) + "\t" + value + "\t;\n");
+        chunk.append(adr.facility()).append(" ").append(adr.device()).append(" ").append(adr.location());
+        chunk.append(" ").append(adr.property()).append("\t").append(std::to_string(item->type_));
+        chunk.append("\t").append(value).append("\t;\n");
+        if (chunk.size() >= kChunkSize) {
+            out.write(chunk);
+            chunk.clear();
+        }
         if (failed) {
             // The file keeps the items before the failing one and the failing item's error text.
             rc = 1;
             break;
         }
     }
+    out.write(chunk);
     clear_list(&list);
     if (out.commit(nullptr) != 0)
         rc = 1;
