@@ -150,17 +150,26 @@ bool good_part(const char* buf, long length) {
     return whole(buf, length) && static_cast<size_t>(length) < kPartSize;
 }
 
+// Whether text can be one part of an address that reads back: no '/', no white space and no control
+// character (what velko::EqAdr::adr refuses). Checked here, per part, rather than by parsing the
+// joined text again for every item.
+bool address_part(const char* text) {
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char u = static_cast<unsigned char>(*p);
+        if (u == '/' || u <= 0x20 || u == 0x7f)
+            return false;
+    }
+    return true;
+}
+
 // The text form of the address of the four parts, or "" when the parts make no address that reads
-// back (a part holding '/' or a control character).
+// back.
 std::string address_text(const char* facility, const char* device, const char* location, const char* property) {
+    if (!address_part(facility) || !address_part(device) || !address_part(location) || !address_part(property))
+        return std::string();
     velko::EqAdr adr;
     adr.set(facility, location, device, property);
-    std::string text = adr.show_adr();
-    // Four parts without '/' join with exactly three, so a text that parses gives the same parts.
-    velko::EqAdr back;
-    if (back.adr(text) != 0)
-        text.clear();
-    return text;
+    return adr.show_adr();
 }
 
 // A record lock of the given type on the whole file behind fd (cmd F_SETLK or F_SETLKW).
