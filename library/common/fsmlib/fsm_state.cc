@@ -356,7 +356,10 @@ int FSMstate::process_event(FSMevent* ep) {
         event_name = ep->event;
     }
     run_action(poll, this);
-    poll_data();
+    // Most states have neither channels nor an error: their refresh has nothing to do.
+    if (!data.empty() || __atomic_load_n(&has_error, __ATOMIC_ACQUIRE) != 0) {
+        poll_data();
+    }
     if (type != ROOT_STATE) {
         for (branch* br : transition) {
             if (br->check(ep, this)) {
