@@ -91,6 +91,34 @@ TEST_F(Registry, RootsRegisterOncePerStateName) {
     EXPECT_TRUE(posted(second)->posted.empty());
 }
 
+TEST_F(Registry, FirstRootOfAMachineNameTakesItsEventsAndSuperstates) {
+    // Different state names, the same machine name: both register, the first one answers.
+    EqFSMlocation* first = make_root("pumpA", "plant");
+    EqFSMlocation* second = make_root("pumpB", "plant");
+    global_list.store_node(first);
+    global_list.store_node(second);
+    EXPECT_EQ(second->state_ptr->get_root(), second->state_ptr);  // registered
+    EXPECT_EQ(send("plant", "go"), 0);
+    EXPECT_EQ(posted(first)->posted, std::vector<std::string>{"go"});
+    EXPECT_TRUE(posted(second)->posted.empty());
+    auto* sup = new EqFSMlocation(SUPER_STATE);
+    sup->state_ptr->set_name("valve");
+    sup->fsm.set_value("plant");
+    EXPECT_EQ(global_list.find_node(sup), 0);
+    EXPECT_EQ(sup->state_ptr->get_root(), first->state_ptr);
+    EXPECT_EQ(first->state_ptr->resolve_link("valve"), sup->state_ptr);
+    EXPECT_EQ(second->state_ptr->resolve_link("valve"), nullptr);
+}
+
+TEST_F(Registry, EmptiedRegistryTakesTheSameNamesAgain) {
+    global_list.store_node(make_root("pump", "P"));
+    global_list.init_list();
+    EqFSMlocation* again = make_root("pump", "P");
+    global_list.store_node(again);
+    EXPECT_EQ(send("P", "go"), 0);
+    EXPECT_EQ(posted(again)->posted, std::vector<std::string>{"go"});
+}
+
 TEST_F(Registry, SendEventMatchesMachineNameExactly) {
     EqFSMlocation* loc = make_root("pump", "Pump");
     global_list.store_node(loc);
@@ -178,6 +206,27 @@ TEST(Hooks, FirstFactoryOfTheNameBuildsTheMachine) {
     EXPECT_EQ(loc->state_ptr->get_flow_count(), 1);
     EXPECT_NE(loc->prop_mux, nullptr);
     delete loc;
+}
+
+TEST(Hooks, ChangesOfTheFactoryChainAreFollowed) {
+    alpha_builds = alpha_copy_builds = long_builds = 0;
+    gbl_fct_name = "alpha";
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(alpha_builds, 1);
+    // A new head with its own "alpha" in front.
+    node_info front = {&alpha_info, "alpha", build_long};
+    init_list = &front;
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(long_builds, 1);
+    EXPECT_EQ(alpha_builds, 1);
+    // A record appended to the chain in use.
+    node_info appended = {nullptr, "gamma", build_alpha_copy};
+    long_info.link = &appended;
+    gbl_fct_name = "gamma";
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(alpha_copy_builds, 1);
+    long_info.link = nullptr;
+    init_list = &alpha_info;
 }
 
 TEST(Hooks, LongestFactoryNameMatches) {

@@ -6,6 +6,8 @@
 
 #include <ctime>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "velko.h"
@@ -558,6 +560,10 @@ class FSMlist {
 
   private:
     std::vector<entry*> list;
+    // Indexes of list, so that registering and finding machines take constant time: the root
+    // state names registered, and the first entry of each machine name.
+    std::unordered_set<std::string> state_names;
+    std::unordered_map<std::string, entry*> by_fsm;
 };
 
 // Process-wide objects.
