@@ -111,6 +111,10 @@ class Server {
 // returns 1 with error() set to the first such report, and run_server exits with status 1.
 void fail_start(const std::string& why);
 
+// The event_queue_limit setting of the server started in this process (its default before one
+// starts): how many events each event queue of the application may hold.
+int event_queue_limit();
+
 // The whole server program: parses argv ([--rate MS] [--cycles N] [--port N] CONFIG_FILE), starts, runs
 // until SIGINT or SIGTERM (or N cycles), saves the configuration. Returns the process exit status:
 // 0, 1 when the server could not start or save, 2 for a bad command line.

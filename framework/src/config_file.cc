@@ -170,7 +170,7 @@ class Parser {
         return fail_at(line_, excerpt(key) +
                                   " is not a setting; expected facility, device, rate, port, listen, "
                                   "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
-                                  "request_timeout, idle_timeout, max_subscriptions or location");
+                                  "request_timeout, idle_timeout, max_subscriptions, event_queue_limit or location");
     }
 
     bool location_header(const std::string& rest) {
@@ -299,6 +299,7 @@ const std::vector<NumberSetting>& number_settings() {
         {"request_timeout",   &ServerConfig::request_timeout_ms, 1,    3600000},
         {"idle_timeout",      &ServerConfig::idle_timeout_ms,    1,    86400000},
         {"max_subscriptions", &ServerConfig::max_subscriptions,  1,    1000000},
+        {"event_queue_limit", &ServerConfig::event_queue_limit,  1,    100000000},
     };
     // clang-format on
     return settings;

@@ -41,6 +41,9 @@ std::atomic<int> g_wake_fd{-1};
 std::atomic<int> g_stop_signal{0};
 std::atomic<int> g_usr1_count{0};
 
+// Set by a starting server before it creates its locations, whose machines read it.
+std::atomic<int> g_event_queue_limit{ServerConfig().event_queue_limit};
+
 extern "C" void on_signal(int sig) {
     if (sig == SIGUSR1) {
         g_usr1_count.fetch_add(1);
@@ -480,6 +483,7 @@ int Server::start() {
         return 1;
     }
     s.rate_ms = s.options.rate_ms_override > 0 ? s.options.rate_ms_override : s.config.rate_ms;
+    g_event_queue_limit.store(s.config.event_queue_limit);
     set_archive_directory(beside_config(s.config.file, s.config.archive_dir.empty() ? "." : s.config.archive_dir));
 
     std::vector<EqFct*> created;
@@ -658,6 +662,10 @@ long Server::futex_hash_slots() const {
 
 int Server::port() const {
     return impl_->service ? impl_->service->port() : 0;
+}
+
+int event_queue_limit() {
+    return g_event_queue_limit.load();
 }
 
 }  // namespace velko

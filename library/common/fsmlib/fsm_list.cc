@@ -101,6 +101,9 @@ void FSMlist::link_nodes() {
         pthread_sigmask(SIG_BLOCK, &blocked, &previous);
         const char* which = "";
         int err = start_engines(lp, &attr, &which);
+        if (err == 0) {
+            lp->mark_engines_started();
+        }
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         pthread_mutex_unlock(&lp->mux);
         if (err != 0) {
