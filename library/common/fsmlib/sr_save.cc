@@ -9,9 +9,6 @@
 namespace {
 
 const size_t kValueSize = 256;
-// Lines are gathered into chunks of about this size before they are written: one write per line
-// would cost a system call per item.
-const size_t kChunkSize = 64 * 1024;
 
 // The value of one item taken from a state's channel: the template's value when the state has no
 // such channel or cannot read it. Cut to what the value buffer holds, like a value from the equipment.
@@ -76,8 +73,8 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
     velko::EqAdr adr;
     std::string name;  // reused for every item's address text
     char value[kValueSize];
-    std::string chunk;
-    chunk.reserve(kChunkSize + 2 * kValueSize);
+    // Each line is written as soon as it is made, so a save that dies leaves the lines before it.
+    std::string line;
     for (const sr_data* item : list) {
         request.init();
         name.assign(item->name_);
@@ -92,20 +89,17 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
             failed = result.error() != 0;
         }
         make_readable(value);
-        chunk.append(adr.facility()).append(" ").append(adr.device()).append(" ").append(adr.location());
-        chunk.append(" ").append(adr.property()).append("\t").append(std::to_string(item->type_));
-        chunk.append("\t").append(value).append("\t;\n");
-        if (chunk.size() >= kChunkSize) {
-            out.write(chunk);
-            chunk.clear();
-        }
+        line.append(adr.facility()).append(" ").append(adr.device()).append(" ").append(adr.location());
+        line.append(" ").append(adr.property()).append("\t").append(std::to_string(item->type_));
+        line.append("\t").append(value).append("\t;\n");
+        out.write(line);
+        line.clear();
         if (failed) {
             // The file keeps the items before the failing one and the failing item's error text.
             rc = 1;
             break;
         }
     }
-    out.write(chunk);
     clear_list(&list);
     if (out.commit(nullptr) != 0)
         rc = 1;
