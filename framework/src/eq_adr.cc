@@ -23,9 +23,12 @@ int EqAdr::adr(const std::string& text) {
     if (text.empty()) {
         return -1;
     }
-    std::string parts[4];
+    // Where each part starts; the parts are copied only once the whole text has been checked.
+    size_t start[5];
     size_t n = 0;
-    for (const char c : text) {
+    start[0] = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (is_bad_char(c)) {
             return -1;
         }
@@ -33,14 +36,14 @@ int EqAdr::adr(const std::string& text) {
             if (++n == 4) {
                 return -1;
             }
-            continue;
+            start[n] = i + 1;
         }
-        parts[n] += c;
     }
-    facility_ = parts[0];
-    device_ = parts[1];
-    location_ = parts[2];
-    property_ = parts[3];
+    start[n + 1] = text.size() + 1;
+    std::string* parts[4] = {&facility_, &device_, &location_, &property_};
+    for (size_t k = 0; k <= n; ++k) {
+        parts[k]->assign(text, start[k], start[k + 1] - 1 - start[k]);
+    }
     return 0;
 }
 
@@ -76,7 +79,11 @@ const char* EqAdr::property() const {
 }
 
 std::string EqAdr::show_adr() const {
-    return facility_ + "/" + device_ + "/" + location_ + "/" + property_;
+    std::string text;
+    text.reserve(facility_.size() + device_.size() + location_.size() + property_.size() + 3);
+    text.append(facility_).append(1, '/').append(device_).append(1, '/');
+    text.append(location_).append(1, '/').append(property_);
+    return text;
 }
 
 }  // namespace velko

@@ -189,14 +189,17 @@ TEST_F(RootTest, PendingEventsGoWithTheRoot) {
 }
 
 // The fields keep their documented declaration order: a state's data channels come after all its
-// other documented fields (only the error text's own lock, added later, follows them), and a
-// root's public fields come after its three queues and its link table.
+// other documented fields (only the error text's own lock and its flag, added later, follow them),
+// and a root's public fields come after its three queues and its link table.
 TEST(Layout, PublicFieldsFollowTheDocumentedPrivateOnes) {
     auto offset = [](const void* object, const void* field) {
         return static_cast<size_t>(static_cast<const char*>(field) - static_cast<const char*>(object));
     };
     FSMstate state("S", nullptr, STATE);
-    EXPECT_EQ(offset(&state, &state.data) + sizeof(state.data) + sizeof(pthread_mutex_t), sizeof(FSMstate));
+    size_t error_lock_and_flag = sizeof(pthread_mutex_t) + sizeof(int);
+    size_t align = alignof(FSMstate);
+    EXPECT_EQ(offset(&state, &state.data) + sizeof(state.data) + (error_lock_and_flag + align - 1) / align * align,
+              sizeof(FSMstate));
 
     FSMrootstate root(nullptr, "R", nullptr);
     size_t one_queue = sizeof(pthread_mutex_t) + sizeof(pthread_cond_t) + sizeof(int) + sizeof(std::vector<void*>);

@@ -246,6 +246,68 @@ TEST_F(StateTest, TransitionWithoutEventNameFiresOnlyOnUnnamedEvents) {
     EXPECT_TRUE(log().empty());
 }
 
+// Names are told apart by content, not length: a transition on "go" and a handler of "at" see
+// only their own names, "*" is a wildcard only alone, and only "timer" itself is recorded as "".
+TEST_F(StateTest, NamesOfEqualLengthAreToldApart) {
+    struct Case {
+        const char* event;
+        int fired;
+        const char* next;
+        const char* recorded;
+        Entries log;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"go",    1, "G",    "go",    {}},
+        {"gx",    0, "",     "gx",    {"S.on(gx)"}},
+        {"at",    0, "",     "at",    {"S.on(at)"}},
+        {"ax",    0, "",     "ax",    {}},
+        {"*x",    0, "",     "*x",    {}},
+        {"timer", 1, "Tick", "",      {}},
+        {"timex", 0, "",     "timex", {}},
+        {"time",  0, "",     "time",  {}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event);
+        FSMstate s("S", nullptr, STATE);
+        s.add_transition("go", nullptr, nullptr, nullptr, nullptr, "G");
+        s.add_transition("timer", nullptr, nullptr, nullptr, nullptr, "Tick");
+        s.add_action("gx", tr_handler);
+        s.add_action("at", tr_handler);
+        s.enter_state();
+        Trace::get().clear();
+        FSMevent ev;
+        ev.set_event(c.event, "*");
+        EXPECT_EQ(s.process_event(&ev), c.fired);
+        EXPECT_STREQ(ev.get_next(), c.next);
+        EXPECT_STREQ(s.get_event_name(), c.recorded);
+        EXPECT_EQ(log(), c.log);
+    }
+}
+
+TEST_F(StateTest, AnErrorIsClearedByEachAcceptedEventAfterItWasSet) {
+    FSMstate s("S", nullptr, STATE);
+    s.enter_state();
+    FSMevent ev;
+    ev.set_event("go", "*");
+    // Set, cleared, set again and cleared again: the state keeps no memory of an earlier clear.
+    for (const char* text : {"first", "again"}) {
+        s.set_error(text);
+        EXPECT_STREQ(s.get_error(), text);
+        s.process_event(&ev);
+        EXPECT_STREQ(s.get_error(), "");
+    }
+    // An empty text records nothing, and a later text is still taken.
+    s.set_error("");
+    s.set_error("third");
+    EXPECT_STREQ(s.get_error(), "third");
+    // An event addressed to another state clears nothing.
+    ev.set_event("go", "T");
+    s.process_event(&ev);
+    EXPECT_STREQ(s.get_error(), "third");
+}
+
 TEST_F(StateTest, RootTypeNeverFiresItsOwnTransitions) {
     FSMstate r("R", nullptr, ROOT_STATE);
     r.add_action("poll", tr_poll);

@@ -315,6 +315,45 @@ TEST_F(SuperstateTest, TransitionToAnUnknownNameChangesNothing) {
     EXPECT_EQ(log(), (Entries{"Idle.exit", "Run.enter", "A.enter", "X.enter"}));
 }
 
+// A flow picks the member whose name equals the transition's target in content, not only in
+// length, and finishes only on its superstate's own name.
+TEST_F(SuperstateTest, SwitchTargetsOfEqualLengthAreToldApart) {
+    struct Case {
+        const char* target;
+        const char* active;
+        bool finished;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"S2", "S2", false},
+        {"S3", "S1", false},
+        {"SX", "S1", true},
+        {"SY", "S1", false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        FSMsuperstate sup(nullptr, "SX", "", SUPER_STATE);
+        FSMstate s1("S1", "", STATE);
+        FSMstate s2("S2", "", STATE);
+        sup.add_state(1, &s1);
+        sup.add_state(1, &s2);
+        s1.add_transition("go", nullptr, nullptr, nullptr, nullptr, c.target);
+        s1.add_action("poll", tr_poll);
+        ASSERT_EQ(sup.link_state(), 0);
+        sup.enter_state();
+        FSMevent ev;
+        ev.set_event("go", "*");
+        sup.process_event(&ev);
+        EXPECT_EQ(sup.get_ast_name(1, nullptr, 0), std::string(c.active));
+        // A finished flow hears nothing more; otherwise its active state polls.
+        Trace::get().clear();
+        ev.set_event("look", "*");
+        sup.process_event(&ev);
+        EXPECT_EQ(log().size(), c.finished || std::string(c.active) != "S1" ? 0u : 1u);
+    }
+}
+
 TEST_F(SuperstateTest, SelfTransitionLeavesAndReenters) {
     Machine m;
     m.start();

@@ -42,6 +42,10 @@ class FSMevent {
     void set_event(const char* nm, const char* st);
 
   private:
+    // Dispatch compares and copies the stored names directly, without re-measuring them.
+    friend class FSMstate;
+    friend class FSMsuperstate;
+
     std::string event;
     std::string state;
     std::string next;
@@ -175,11 +179,14 @@ class FSMstate {
     int data_settd(int handle, TDS* dt);
 
   private:
+    // Flows compare their members' names and their superstate's with a transition's target.
+    friend class FSMsuperstate;
+
     void clear_error();
     int data_find(int handle, local_data** ldp);
     void poll_data();
     // True when the target specifier of ep addresses this state.
-    bool accepts(const char* target);
+    bool accepts(const std::string& target);
 
     pthread_mutex_t mux;
     int type;
@@ -209,6 +216,9 @@ class FSMstate {
     // Guards error alone: errors are recorded from any thread (actions, refreshes, restores) and
     // read by property readers that hold other locks, so it is taken last and nothing is called under it.
     pthread_mutex_t err_mux;
+    // 1 while error is not empty; written under err_mux, read atomically so that a refresh takes
+    // err_mux only when there is an error to clear.
+    int has_error;
 
     friend class FSMinspect;
 };

@@ -7,6 +7,16 @@
 
 namespace {
 
+// A wildcard event name or target: "*" alone.
+inline bool is_wildcard(const std::string& text) {
+    return text.size() == 1 && text[0] == '*';
+}
+
+// The name of the periodic tick, which a state records as "".
+inline bool is_tick(const char* text, size_t len) {
+    return len == 5 && std::memcmp(text, "timer", 5) == 0;
+}
+
 // Runs an action slot when it is set.
 inline void run_action(FSMstate::action_fn fn, FSMstate* sp) {
     if (fn) {
@@ -43,7 +53,7 @@ void FSMstate::branch::define_action(const char* en, const char* ns, int (*cond_
 }
 
 int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
-    if (event_name != ep->get_name() && event_name != "*") {
+    if (!same_name(event_name, ep->event) && !is_wildcard(event_name)) {
         return 0;
     }
     if (condition && condition(sp) == 0) {
@@ -52,7 +62,7 @@ int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
     if (taction) {
         taction(sp);
     }
-    ep->set_next(next_state.c_str());
+    ep->next = next_state;
     // A state without a root has nowhere to post: the signal event is dropped.
     if (flag == 1 && sp->get_root()) {
         sp->get_root()->post_event(&event);
@@ -74,7 +84,8 @@ FSMstate::FSMstate(int st_type)
       during(nullptr),
       leave(nullptr),
       usr_irq1(nullptr),
-      usr_irq2(nullptr) {
+      usr_irq2(nullptr),
+      has_error(0) {
     fsm_mutex_init(&mux);
     fsm_mutex_init(&err_mux);
 }
@@ -163,7 +174,7 @@ void FSMstate::set_descr(const char* descrp) {
 }
 
 void FSMstate::set_event_name(const char* namep) {
-    if (namep && std::strcmp(namep, "timer") == 0) {
+    if (namep && is_tick(namep, std::strlen(namep))) {
         event_name.clear();
     } else {
         assign_text(event_name, namep);
@@ -177,6 +188,7 @@ void FSMstate::set_error(const char* error_txt) {
     pthread_mutex_lock(&err_mux);
     if (error.empty()) {
         error = error_txt;
+        __atomic_store_n(&has_error, error.empty() ? 0 : 1, __ATOMIC_RELEASE);
     }
     pthread_mutex_unlock(&err_mux);
 }
@@ -196,8 +208,12 @@ void FSMstate::set_parent(FSMstate* prptr) {
 }
 
 void FSMstate::clear_error() {
+    if (__atomic_load_n(&has_error, __ATOMIC_ACQUIRE) == 0) {
+        return;
+    }
     pthread_mutex_lock(&err_mux);
     error.clear();
+    __atomic_store_n(&has_error, 0, __ATOMIC_RELEASE);
     pthread_mutex_unlock(&err_mux);
 }
 
@@ -303,13 +319,14 @@ void FSMstate::leave_state() {
 
 // ---- dispatch ----
 
-bool FSMstate::accepts(const char* target) {
-    if (target[0] == '*' && target[1] == '\0') {
+bool FSMstate::accepts(const std::string& text) {
+    if (is_wildcard(text)) {
         return true;
     }
-    const char* bang = std::strchr(target, '!');
+    const char* target = text.c_str();
+    const char* bang = static_cast<const char*>(std::memchr(target, '!', text.size()));
     if (!bang) {
-        return name == target;
+        return same_name(name, text);
     }
     // A qualified target selects by the parent's name: a state without a parent is not addressed.
     if (!parent) {
@@ -328,13 +345,21 @@ int FSMstate::process_event(FSMevent* ep) {
         return 0;
     }
     pthread_mutex_lock(&mux);
-    if (status == PASSIVE || !accepts(ep->get_state())) {
+    if (status == PASSIVE || !accepts(ep->state)) {
         pthread_mutex_unlock(&mux);
         return 0;
     }
-    set_event_name(ep->get_name());
+    // The same event name as last time is the common case: it is not copied again.
+    if (is_tick(ep->event.data(), ep->event.size())) {
+        event_name.clear();
+    } else if (!same_name(event_name, ep->event)) {
+        event_name = ep->event;
+    }
     run_action(poll, this);
-    poll_data();
+    // Most states have neither channels nor an error: their refresh has nothing to do.
+    if (!data.empty() || __atomic_load_n(&has_error, __ATOMIC_ACQUIRE) != 0) {
+        poll_data();
+    }
     if (type != ROOT_STATE) {
         for (branch* br : transition) {
             if (br->check(ep, this)) {
@@ -344,9 +369,8 @@ int FSMstate::process_event(FSMevent* ep) {
         }
     }
     run_action(during, this);
-    const char* ev_name = ep->get_name();
     for (event_handler* eh : handler) {
-        if (eh->name == ev_name) {
+        if (same_name(eh->name, ep->event)) {
             eh->proc(this);
             break;
         }

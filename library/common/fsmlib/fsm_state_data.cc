@@ -99,10 +99,13 @@ int FSMstate::data_open_loc(const char* nm) {
     if (nm == nullptr) {
         return -1;
     }
+    // The name is measured once; each channel's stored length is compared before its characters.
+    const size_t len = std::strlen(nm);
     FSMstate* sp = this;
     for (int level = 0; level <= kLevelMask; ++level) {
         for (size_t i = 0; i < sp->data.size() && i <= static_cast<size_t>(kIndexMask); ++i) {
-            if (sp->data[i]->name == nm) {
+            const std::string& channel = sp->data[i]->name;
+            if (same_text(channel.data(), channel.size(), nm, len)) {
                 return (level << kLevelShift) | static_cast<int>(i);
             }
         }
@@ -412,6 +415,9 @@ int FSMstate::data_set(int handle, velko::EqData& dt) {
 
 void FSMstate::poll_data() {
     clear_error();
+    if (data.empty()) {
+        return;
+    }
     velko::EqData result;
     for (local_data* ld : data) {
         pthread_mutex_lock(&ld->mux);

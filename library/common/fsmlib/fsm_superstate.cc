@@ -172,16 +172,16 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
     if (!current || current->process_event(event) == 0) {
         return 0;
     }
-    const char* next = event->get_next();
+    const std::string& next = event->next;
     FSMstate* entered = nullptr;
     pthread_mutex_lock(&mux);
-    if (std::strcmp(next, parent->get_name()) == 0) {
+    if (same_name(next, parent->name)) {
         // The flow has finished: its active state stays current and it hears nothing more.
         run = 1;
         entered = parent;
     } else {
         for (FSMstate* member : state) {
-            if (std::strcmp(member->get_name(), next) == 0) {
+            if (same_name(member->name, next)) {
                 if (active_state) {
                     active_state->leave_state();
                 }

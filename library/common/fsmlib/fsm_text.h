@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 // Stores a copy of text in field; a null text is stored as the empty string rather than dereferenced.
@@ -11,6 +12,28 @@ inline void assign_text(std::string& field, const char* text) {
     } else {
         field.clear();
     }
+}
+
+// Whether two texts of known lengths are equal: lengths first, then the characters, in line for
+// the short names that states, events and channels have (a library call costs more than the
+// comparison).
+inline bool same_text(const char* p, size_t n, const char* q, size_t m) {
+    if (n != m) {
+        return false;
+    }
+    if (n > 16) {
+        return std::memcmp(p, q, n) == 0;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] != q[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool same_name(const std::string& a, const std::string& b) {
+    return same_text(a.data(), a.size(), b.data(), b.size());
 }
 
 // The text buffer that the library's own code hands to data_get(int, char**, int) on this thread,

@@ -38,6 +38,12 @@ void call_client(CallKind kind, velko::EqAdr* adr, velko::EqData* in, velko::EqD
 
 }  // namespace
 
+void copy_cut(char* buffer, size_t size, const char* text) {
+    size_t n = strnlen(text, size - 1);
+    memcpy(buffer, text, n);
+    buffer[n] = '\0';
+}
+
 sr_data* new_item(const char* name, const char* value, int type) {
     sr_data* item = new sr_data;
     item->name_ = new char[strlen(name) + 1];
@@ -63,10 +69,6 @@ void tabs_to_blanks(char* text) {
     }
 }
 
-bool sr_is_space(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 bool channel_text(FSMstate* sp, int handle, char* buffer, size_t size) {
     buffer[0] = '\0';
     char* p = buffer;
@@ -78,7 +80,7 @@ bool channel_text(FSMstate* sp, int handle, char* buffer, size_t size) {
     if (p != buffer) {
         // The state handed back a copy of its own.
         if (rc == 0 && p != nullptr)
-            snprintf(buffer, size, "%s", p);
+            copy_cut(buffer, size, p);
         delete[] p;
     }
     buffer[size - 1] = '\0';

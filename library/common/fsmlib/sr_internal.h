@@ -19,12 +19,18 @@ SR_LOCAL sr_data* new_item(const char* name, const char* value, int type);
 // The number a stored value stands for: 0 unless type is DATA_INT or DATA_FLOAT and the text holds one.
 SR_LOCAL float get_value(int type, const char* val);
 
+// Copies text into buffer (size bytes), cut to size - 1 characters and terminated.
+SR_LOCAL void copy_cut(char* buffer, size_t size, const char* text);
+
 // Turns every tab of text into a blank (current values are compared with tabs as blanks).
 SR_LOCAL void tabs_to_blanks(char* text);
 
 // White space between the tokens of a file: blank, tab, newline, carriage return, vertical tab
 // and form feed (so files with CRLF line ends read alike).
-SR_LOCAL bool sr_is_space(int c);
+// In line: the reader asks it for every character of a file.
+inline bool sr_is_space(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Reads the text of a channel of sp into buffer (size bytes): the state writes it there or hands
 // back a copy of its own, which is copied in and released. A text longer than the buffer is cut.

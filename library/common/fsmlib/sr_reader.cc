@@ -21,13 +21,16 @@ const size_t kPartSize = 65;
 // and the ';' itself.
 const size_t kValueSize = 257;
 
+// The stream belongs to the reader alone (open_file hands it over and nothing else uses it), so
+// characters are taken without locking the stream for each one.
+
 // Reads the next token into buf (at most size - 1 characters kept, the rest of the token still
 // consumed) and leaves the character that ended it unread. Returns the token's whole length, or
 // -1 when the file ends before a token starts.
 long read_token(FILE* fp, char* buf, size_t size) {
     int c;
     do {
-        c = getc(fp);
+        c = getc_unlocked(fp);
     } while (c != EOF && sr_is_space(c));
     if (c == EOF) {
         buf[0] = '\0';
@@ -40,7 +43,7 @@ long read_token(FILE* fp, char* buf, size_t size) {
             buf[kept++] = static_cast<char>(c);
         if (length < LONG_MAX)
             length++;
-        c = getc(fp);
+        c = getc_unlocked(fp);
     }
     buf[kept] = '\0';
     if (c != EOF)
@@ -74,12 +77,12 @@ bool skip_section(FILE* fp) {
 int read_int(FILE* fp, int* value) {
     int c;
     do {
-        c = getc(fp);
+        c = getc_unlocked(fp);
     } while (c != EOF && sr_is_space(c));
     bool negative = false;
     if (c == '+' || c == '-') {
         negative = c == '-';
-        c = getc(fp);
+        c = getc_unlocked(fp);
     }
     if (c == EOF)
         return -1;
@@ -95,7 +98,7 @@ int read_int(FILE* fp, int* value) {
             fits = false;
             n = 0;
         }
-        c = getc(fp);
+        c = getc_unlocked(fp);
     }
     if (c != EOF)
         ungetc(c, fp);
@@ -122,7 +125,7 @@ int read_value(FILE* fp, char* buf) {
     bool usable = whole(buf, length);
     size_t n = usable ? static_cast<size_t>(length) : 0;
     for (;;) {
-        int c = getc(fp);
+        int c = getc_unlocked(fp);
         if (c == EOF)
             return -1;
         if (c == '\0')
@@ -147,16 +150,26 @@ bool good_part(const char* buf, long length) {
     return whole(buf, length) && static_cast<size_t>(length) < kPartSize;
 }
 
+// Whether text can be one part of an address that reads back: no '/', no white space and no control
+// character (what velko::EqAdr::adr refuses). Checked here, per part, rather than by parsing the
+// joined text again for every item.
+bool address_part(const char* text) {
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char u = static_cast<unsigned char>(*p);
+        if (u == '/' || u <= 0x20 || u == 0x7f)
+            return false;
+    }
+    return true;
+}
+
 // The text form of the address of the four parts, or "" when the parts make no address that reads
-// back (a part holding '/' or a control character).
+// back.
 std::string address_text(const char* facility, const char* device, const char* location, const char* property) {
+    if (!address_part(facility) || !address_part(device) || !address_part(location) || !address_part(property))
+        return std::string();
     velko::EqAdr adr;
     adr.set(facility, location, device, property);
-    std::string text = adr.show_adr();
-    velko::EqAdr back;
-    if (back.adr(text) != 0 || back.show_adr() != text)
-        text.clear();
-    return text;
+    return adr.show_adr();
 }
 
 // A record lock of the given type on the whole file behind fd (cmd F_SETLK or F_SETLKW).

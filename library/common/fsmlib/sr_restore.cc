@@ -102,18 +102,20 @@ int restore_all(char* file, velko::EqData* data, SrOption op, int stop, FSMstate
 
     velko::EqData request;
     velko::EqAdr adr;
+    std::string name;  // reused for every item's address text
     char value[kValueSize];
     char caller[kReadSize];
     int rc = 0;
     for (const sr_data* item : list) {
         request.init();
         request.set_type(item->type_);
-        adr.adr(item->name_);
+        name.assign(item->name_);
+        adr.adr(name);
         value[0] = '\0';
         ItemResult done = ITEM_DONE;
         switch (op) {
             case SR_SET_FROM_FILE:
-                snprintf(value, sizeof value, "%s", item->value_);
+                copy_cut(value, sizeof value, item->value_);
                 done = write_item(value, &adr, &request, data, stop, sp);
                 break;
             case SR_ADD_FROM_DATA: {

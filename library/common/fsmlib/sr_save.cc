@@ -21,7 +21,7 @@ void value_from_state(FSMstate* sp, const sr_data* item, const char* property, c
         sp->data_unlock(handle, 0);
     }
     if (!read)
-        snprintf(value, kValueSize, "%s", item->value_);
+        copy_cut(value, kValueSize, item->value_);
 }
 
 // A reader takes a value as its first token and everything up to the next ';'. A ';' inside the
@@ -71,10 +71,14 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
 
     int rc = 0;
     velko::EqAdr adr;
+    std::string name;  // reused for every item's address text
     char value[kValueSize];
+    // Each line is written as soon as it is made, so a save that dies leaves the lines before it.
+    std::string line;
     for (const sr_data* item : list) {
         request.init();
-        adr.adr(item->name_);
+        name.assign(item->name_);
+        adr.adr(name);
         bool failed = false;
         if (sp != nullptr) {
             value_from_state(sp, item, adr.property(), value);
@@ -85,8 +89,11 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
             failed = result.error() != 0;
         }
         make_readable(value);
-        out.write(std::string(adr.facility()) + " " + adr.device() + " " + adr.location() + " " + adr.property() +
-                  "\t" + std::to_string(item->type_) + "\t" + value + "\t;\n");
+        line.append(adr.facility()).append(" ").append(adr.device()).append(" ").append(adr.location());
+        line.append(" ").append(adr.property()).append("\t").append(std::to_string(item->type_));
+        line.append("\t").append(value).append("\t;\n");
+        out.write(line);
+        line.clear();
         if (failed) {
             // The file keeps the items before the failing one and the failing item's error text.
             rc = 1;
