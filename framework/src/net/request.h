@@ -6,10 +6,11 @@
 #include <string_view>
 
 #include "eq_data.h"
+#include "net/web_assets.h"
 
 namespace velko::net {
 
-enum class Endpoint { kProperty, kNames, kHistory, kServer, kMonitor };
+enum class Endpoint { kProperty, kNames, kHistory, kServer, kMonitor, kConsole };
 
 // A decoded request target. address is FACILITY/DEVICE/LOCATION/PROPERTY (property and history),
 // FACILITY/DEVICE/LOCATION or FACILITY/DEVICE/* (names), "" otherwise.
@@ -20,6 +21,7 @@ struct Target {
     bool has_until = false;
     double since = 0;
     double until = 0;
+    const WebAsset* asset = nullptr;  // the web console's file (kConsole)
 };
 
 // A failure: an error code (ERR_*) and a sentence; http_status gives the answer's status.
@@ -29,7 +31,8 @@ struct Failure {
     int status = 0;  // the HTTP status when it is not the code's own (404 for unknown paths)
 };
 
-// Decodes an HTTP request target ("/v1/property/F/D/L/P", "/v1/history/...?since=T").
+// Decodes an HTTP request target ("/v1/property/F/D/L/P", "/v1/history/...?since=T", "/" and the
+// other files of the web console).
 // Returns true, or false with *fail set: unknown paths are ERR_PROTOCOL (404), bad addresses
 // ERR_BAD_ADDRESS, bad encodings ERR_PROTOCOL (400).
 bool parse_target(std::string_view target, Target* out, Failure* fail);
