@@ -219,6 +219,9 @@ async function build() {
     page.device = `${server.facility}/${server.device}`;
     document.title = `${page.device} \u00b7 velko console`;
     $('#device').textContent = page.device;
+    if (monitor.connected()) {
+      showConnection('connected', `Connected to ${page.device}`);
+    }
     const names = await getJson(pathOf('/v1/names/', `${page.device}/*`));
     await Promise.all([buildMachines(build), ...names.locations.map((l) => buildLocation(l, build))]);
   } catch (err) {

@@ -47,10 +47,9 @@ export function isPlotted(type) {
   return type === 'A_TDS' || type === 'A_FLOAT' || type === 'SPECTRUM';
 }
 
-// The points of a plotted value: [x, y] pairs.
+// The points of a plotted value: [x, y] pairs, one per record in order (records of a history
+// often share their second).
 export function pointsOf(type, value) {
-  if (type === 'A_TDS') {
-    return value.map((r) => [r.tm, Number(r.data)]).filter((p) => Number.isFinite(p[1]));
-  }
-  return value.map((v, i) => [i, Number(v)]).filter((p) => Number.isFinite(p[1]));
+  const ys = type === 'A_TDS' ? value.map((r) => Number(r.data)) : value.map(Number);
+  return ys.map((y, i) => [i, y]).filter((p) => Number.isFinite(p[1]));
 }
