@@ -31,6 +31,7 @@ const LAYOUT = {
 };
 
 let measuring = null;
+let charts = 0;  // numbers the arrowhead of each chart: ids are unique in the page
 function textWidth(text, font) {
   measuring = measuring || document.createElement('canvas').getContext('2d');
   measuring.font = font;
@@ -205,7 +206,7 @@ export class Chart {
     });
     const defs = element('defs', {}, svg);
     const marker = element('marker', {
-      id: `arrow-${Chart.count = (Chart.count || 0) + 1}`,
+      id: `arrow-${++charts}`,
       viewBox: '0 0 10 10',
       refX: 9,
       refY: 5,
@@ -258,11 +259,14 @@ export class Chart {
       const where = element('tspan', {class: 'super-location', dx: 8}, name);
       where.textContent = s.location;
       const fault = text(g, x + 12, y + 37, '', 'fault');
+      const shown = document.createTextNode('');
+      const full = element('title', {});
+      fault.append(shown, full);
       element('title', {}, g).textContent = describe(s);
       this.states.set(s.id, {state: s, group: g});
       if (!this.tops.has(s.location)) {
         this.tops.set(s.location, s);
-        this.faults.set(s.location, {element: fault, width: node.width - 24});
+        this.faults.set(s.location, {group: g, shown, full, width: node.width - 24});
       }
     }
     for (const child of node.children || []) {
@@ -328,11 +332,9 @@ export class Chart {
       return;
     }
     const room = Math.max(8, Math.floor(place.width / 6.5));
-    place.element.textContent = errorText.length > room ? `${errorText.slice(0, room - 1)}…` : errorText;
-    const title = element('title', {});
-    title.textContent = errorText;
-    place.element.appendChild(title);
-    place.element.parentNode.classList.toggle('faulty', errorText !== '');
+    place.shown.nodeValue = errorText.length > room ? `${errorText.slice(0, room - 1)}…` : errorText;
+    place.full.textContent = errorText;
+    place.group.classList.toggle('faulty', errorText !== '');
   }
 
   // Marks the arrow of a transition that just fired.

@@ -168,25 +168,32 @@ async function buildMachine(machine, build) {
 
 // The trace shows which transitions fired; the structure then gives every flow's active member
 // (entering a superstate also enters its flows, which the trace does not list).
-async function followMachines() {
-  if (monitor.connected()) {
-    for (const view of page.machines) {
-      try {
-        const entries = await view.trace.poll();
-        if (entries.length > 0) {
-          for (const e of entries) {
-            view.chart.fired(e.from_id, e.event, e.to_id);
-          }
-          view.chart.update(await getJson(pathOf('/v1/machine/', view.address)));
-        }
-      } catch (err) {
-        if (!(err instanceof CallError)) {
-          throw err;
-        }
+async function followMachine(view) {
+  try {
+    const entries = await view.trace.poll();
+    if (entries.length > 0) {
+      for (const e of entries) {
+        view.chart.fired(e.from_id, e.event, e.to_id);
       }
+      view.chart.update(await getJson(pathOf('/v1/machine/', view.address)));
+    }
+  } catch (err) {
+    if (!(err instanceof CallError)) {
+      throw err;
     }
   }
-  setTimeout(followMachines, TRACE_PERIOD_MS);
+}
+
+async function followMachines() {
+  try {
+    if (monitor.connected()) {
+      for (const view of page.machines) {
+        await followMachine(view);
+      }
+    }
+  } finally {
+    setTimeout(followMachines, TRACE_PERIOD_MS);
+  }
 }
 
 async function buildMachines(build) {

@@ -84,7 +84,17 @@ class Console(unittest.TestCase):
         return self.browser.execute_script(STATE_SCRIPT)
 
     def wait_page(self, check, what):
-        return cs.wait_for(lambda: check(self.page()), what)
+        """Waits until check(page state) holds; returns that state."""
+        last = {}
+
+        def seen():
+            last["page"] = self.page()
+            return last["page"] if check(last["page"]) else None
+
+        try:
+            return cs.wait_for(seen, what)
+        except AssertionError as e:
+            raise AssertionError(f"{e}; the page: {last.get('page')}") from None
 
     def send_event(self, text):
         form = self.browser.find_element("css selector", ".machine form.event-form")
@@ -110,6 +120,9 @@ class Console(unittest.TestCase):
         self.send_event("start")
         page = self.wait_page(lambda p: "token" in (p["answer"] or ""), "the refusal of a write without token")
         self.assertIn("Idle", page["lit"])
+        # The browser logs the refused request; nothing else may be in its log.
+        errors = cs.browser_errors(b)
+        self.assertTrue(all("EVENT" in e and "401" in e for e in errors), errors)
 
         self.keep_token(SECRET)
         self.send_event("start:*")
@@ -129,8 +142,8 @@ class Console(unittest.TestCase):
         # Equipment changes light the other flow.
         status, _ = cs.http(self.equip_port, "PUT", f"/v1/property/{SOURCE}", {"text": "7"})
         self.assertEqual(status, 200)
-        page = self.wait_page(lambda p: "High" in p["lit"] and "Low" not in p["lit"], "High lit at level 7")
-        self.assertIn(["Low", "timer", "High"], page["trace"])
+        self.wait_page(lambda p: "High" in p["lit"] and "Low" not in p["lit"], "High lit at level 7")
+        self.wait_page(lambda p: ["Low", "timer", "High"] in p["trace"], "the transition to High in the trace")
         self.assertEqual(cs.browser_errors(b), [])
         if self.screenshot:
             b.save_screenshot(self.screenshot)
