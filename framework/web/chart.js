@@ -210,8 +210,10 @@ export class Chart {
       viewBox: '0 0 10 10',
       refX: 9,
       refY: 5,
-      markerWidth: 7,
-      markerHeight: 7,
+      // In the chart's units, so that a flashing (wider) arrow keeps its head.
+      markerUnits: 'userSpaceOnUse',
+      markerWidth: 9,
+      markerHeight: 9,
       orient: 'auto-start-reverse',
     }, defs);
     element('path', {d: 'M0,0 L10,5 L0,10 z', class: 'arrowhead'}, marker);

@@ -138,8 +138,7 @@ function eventForm(view) {
 async function buildMachine(machine, build) {
   const chartBox = el('div', {class: 'chart-box'}, el('p', {class: 'note'}, 'Laying out the chart…'));
   const traceBody = el('tbody');
-  const view = {address: machine.address, chart: new Chart(chartBox), trace: null, refreshing: false};
-  view.trace = new Trace(machine.address, traceBody);
+  const view = {address: machine.address, chart: new Chart(chartBox), trace: new Trace(machine.address, traceBody)};
   const card = el('article', {class: 'card machine', 'data-machine': machine.machine},
                   el('h2', {}, `Machine ${machine.machine} `, el('span', {class: 'muted'}, `at ${machine.address}`)),
                   el('div', {class: 'body'}, chartBox,
@@ -162,8 +161,8 @@ async function buildMachine(machine, build) {
   for (const shown of page.properties.values()) {
     showInChart(shown);
   }
-  page.machines.push(view);
   await view.trace.poll();
+  page.machines.push(view);  // from now on followMachines() reads its trace
 }
 
 // The trace shows which transitions fired; the structure then gives every flow's active member
