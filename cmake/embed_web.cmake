@@ -1,4 +1,4 @@
-# Writes a C++ source holding the web console's files as byte arrays, with each file's served path,
+# Writes a C++ source holding the web console's files as string literals, with each file's served path,
 # content type and entity tag (a hash of its content), so that the server needs no files at run
 # time. Run at build time: cmake -DROOT=DIR -DFILES=a|b|c -DOUT=FILE -P embed_web.cmake
 # FILES are paths relative to ROOT; each is served as "/" followed by that path.
@@ -27,13 +27,13 @@ foreach(file IN LISTS files)
   if(hex_length EQUAL 0)
     message(FATAL_ERROR "The web console file ${ROOT}/${file} is empty.")
   endif()
-  # Sixteen bytes a line keeps the generated file readable in a diff tool.
-  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-  string(REPEAT "0x..," 16 line)
-  string(REGEX REPLACE "(${line})" "\\1\n    " bytes "${bytes}")
-  string(APPEND arrays "const unsigned char kFile${index}[] = {\n    ${bytes}\n};\n")
-  string(APPEND entries "    {\"/${file}\", \"${types_${ext}}\", \"\\\"${digest}\\\"\", "
-                        "{reinterpret_cast<const char*>(kFile${index}), sizeof kFile${index}}},\n")
+  # A string literal of \x escapes (each ends where the next begins) compiles far faster than an
+  # array of numbers; 64 bytes a line.
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\\\x\\1" bytes "${hex}")
+  string(REPEAT "\\\\x.." 64 line)
+  string(REGEX REPLACE "(${line})" "\\1\"\n    \"" bytes "${bytes}")
+  string(APPEND arrays "const char kFile${index}[] =\n    \"${bytes}\";\n")
+  string(APPEND entries "    {\"/${file}\", \"${types_${ext}}\", \"\\\"${digest}\\\"\", {kFile${index}, sizeof kFile${index} - 1}},\n")
   math(EXPR index "${index} + 1")
 endforeach()
 
@@ -45,6 +45,7 @@ namespace velko::net {
 namespace {
 
 // clang-format off
+#pragma GCC diagnostic ignored \"-Woverlength-strings\"
 ${arrays}// clang-format on
 
 }  // namespace
