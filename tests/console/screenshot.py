@@ -8,6 +8,7 @@ import shutil
 import signal
 import sys
 import tempfile
+import time
 
 import console_support as cs
 
@@ -23,11 +24,12 @@ def main(server_program, conf, output):
     browser = None
     try:
         cs.wait_for(lambda: cs.http(port, "GET", "/v1/server")[0] == 200, "the demonstration server")
-        browser = cs.start_browser(1360, 900)
+        browser = cs.start_browser(1360, 1100)
         browser.get(f"http://127.0.0.1:{port}/")
         cs.wait_for(lambda: browser.execute_script(
             "return [...document.querySelectorAll('svg.chart g.state.lit text')].some((t) => t.textContent == 'Pumping')"
             " && document.querySelectorAll('.trace tr.entry').length >= 2"), "the pump running in the chart", 60)
+        time.sleep(0.5)  # the chart's last reading of the structure, after the trace's
         browser.save_screenshot(output)
         errors = cs.browser_errors(browser)
         if errors:
