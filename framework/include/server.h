@@ -49,10 +49,13 @@ inline ServerHooks application_hooks() {
 
 struct ServerOptions {
     std::string config_file;
-    int rate_ms_override = 0;     // 0: use the configured rate
-    long max_cycles = 0;          // run() returns after this many cycles (0: no limit)
-    int port_override = -1;       // -1: use the configured port of the network service
-    bool handle_signals = false;  // run() ends on SIGINT/SIGTERM and passes SIGUSR1 to the locations
+    int rate_ms_override = 0;  // 0: use the configured rate
+    long max_cycles = 0;       // run() returns after this many cycles (0: no limit)
+    int port_override = -1;    // -1: use the configured port of the network service
+    // run() ends on SIGINT/SIGTERM and passes SIGUSR1 to the locations. The handlers are installed
+    // by start() and kept until the server is destroyed, so signals during start-up and the save at
+    // exit are kept for the update loop rather than ending the process.
+    bool handle_signals = false;
 };
 
 // One server: its configuration, its locations and its update cycle.

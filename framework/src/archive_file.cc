@@ -137,13 +137,21 @@ struct ArchiveFile::Impl {
         if (hist_fd < 0) {
             return fail("Cannot open the archive index " + hist_name + ": " + std::strerror(errno) + ".");
         }
+        // The index first: a file that is not ours is refused before anything else is created.
+        if (!load_index()) {
+            return false;
+        }
         data_fd = ::open(data_name.c_str(), flags, 0644);
         if (data_fd < 0) {
             return fail("Cannot open the archive data file " + data_name + ": " + std::strerror(errno) + ".");
         }
-        return load_index() && check_data();
+        return check_data();
     }
 
+    // An index is ours when it starts with the whole header line. A file that holds only the start
+    // of that line is ours too, cut while it was created, and holds no entries: it is begun anew.
+    // Anything else is refused and left as it is. In our own index, a last line without its end
+    // is an entry cut by a crash and is dropped.
     bool load_index() {
         struct stat st {};
         if (fstat(hist_fd, &st) != 0) {
@@ -153,17 +161,22 @@ struct ArchiveFile::Impl {
         if (!text.empty() && !read_all(hist_fd, text.data(), text.size(), 0)) {
             return fail("Cannot read the archive index " + hist_name + ": " + std::strerror(errno) + ".");
         }
-        hist_size = st.st_size;
-        if (text.empty()) {
-            std::string head = std::string(kIndexHeader) + "\n";
-            return append_index(head);
+        const std::string header = std::string(kIndexHeader) + "\n";
+        if (text.size() < header.size() && header.compare(0, text.size(), text) == 0) {
+            hist_size = 0;
+            if (!text.empty() && ftruncate(hist_fd, 0) != 0) {
+                return fail("Cannot repair the archive index " + hist_name + ": " + std::strerror(errno) + ".");
+            }
+            return append_index(header);
         }
-        size_t pos = 0;
-        bool first = true;
+        if (text.compare(0, header.size(), header) != 0) {
+            return fail("The file " + hist_name + " is not a velko archive index.");
+        }
+        hist_size = st.st_size;
+        size_t pos = header.size();
         while (pos < text.size()) {
             size_t end = text.find('\n', pos);
             if (end == std::string::npos) {
-                // A line cut by a crash: drop it so the next entry starts on a line of its own.
                 if (ftruncate(hist_fd, static_cast<off_t>(pos)) != 0) {
                     return fail("Cannot repair the archive index " + hist_name + ": " + std::strerror(errno) + ".");
                 }
@@ -172,13 +185,6 @@ struct ArchiveFile::Impl {
             }
             std::string line = text.substr(pos, end - pos);
             pos = end + 1;
-            if (first) {
-                if (line != kIndexHeader) {
-                    return fail("The file " + hist_name + " is not a velko archive index.");
-                }
-                first = false;
-                continue;
-            }
             size_t space = line.find(' ');
             if (space == std::string::npos || space == 0) {
                 continue;
@@ -206,26 +212,31 @@ struct ArchiveFile::Impl {
         return true;
     }
 
+    // As with the index, a data file that holds only the start of the header is ours, cut while
+    // it was created, and is begun anew; one whose header differs is refused and left as it is.
     bool check_data() {
         struct stat st {};
         if (fstat(data_fd, &st) != 0) {
             return fail("Cannot read the archive data file " + data_name + ": " + std::strerror(errno) + ".");
         }
+        unsigned char ours[kHeaderSize] = {};
+        std::memcpy(ours, kDataMagic, sizeof kDataMagic);
+        put_u32(ours + 8, kVersion);
+        put_u32(ours + 12, static_cast<uint32_t>(kRecordSize));
         unsigned char head[kHeaderSize] = {};
-        if (st.st_size == 0) {
-            std::memcpy(head, kDataMagic, sizeof kDataMagic);
-            put_u32(head + 8, kVersion);
-            put_u32(head + 12, static_cast<uint32_t>(kRecordSize));
-            if (!write_all(data_fd, head, sizeof head, 0) || fsync(data_fd) != 0) {
+        const size_t have = static_cast<size_t>(std::min<off_t>(st.st_size, kHeaderSize));
+        if (have > 0 && !read_all(data_fd, head, have, 0)) {
+            return fail("Cannot read the archive data file " + data_name + ": " + std::strerror(errno) + ".");
+        }
+        if (std::memcmp(head, ours, have) != 0) {
+            return fail("The file " + data_name + " is not a velko archive data file.");
+        }
+        if (st.st_size < kHeaderSize) {
+            if (!write_all(data_fd, ours, sizeof ours, 0) || fsync(data_fd) != 0) {
                 return fail("Cannot write the archive data file " + data_name + ": " + std::strerror(errno) + ".");
             }
             data_size = kHeaderSize;
             return true;
-        }
-        if (st.st_size < kHeaderSize || !read_all(data_fd, head, sizeof head, 0) ||
-            std::memcmp(head, kDataMagic, sizeof kDataMagic) != 0 || get_u32(head + 8) != kVersion ||
-            get_u32(head + 12) != static_cast<uint32_t>(kRecordSize)) {
-            return fail("The file " + data_name + " is not a velko archive data file.");
         }
         // A record cut by a crash is dropped; whole records before it stay.
         data_size = kHeaderSize + (st.st_size - kHeaderSize) / kRecordSize * kRecordSize;

@@ -60,7 +60,7 @@ void parse_config_record(ConfigRecord* rec) {
 }
 
 std::string check_config_value(int type_code, const std::string& text) {
-    const std::string shown = "\"" + text + "\"";
+    const std::string shown = text::excerpt(text);
     switch (type_code) {
         case DATA_INT: {
             int v = 0;

@@ -1,9 +1,10 @@
 // Reading the server's configuration file (format in docs/server.md).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "config.h"
 #include "text_tokens.h"
@@ -12,21 +13,33 @@ namespace velko {
 
 namespace {
 
+using text::excerpt;
+using text::has_control;
 using text::parse_int;
 using text::split_first_word;
 using text::trim;
 
+// A part of an address: one word without '/' or control characters (a NUL would make an address
+// that no client can write).
 bool valid_part(const std::string& s) {
-    if (s.empty()) {
-        return false;
-    }
-    for (char c : s) {
-        if (c == '/' || c == ' ' || c == '\t') {
-            return false;
-        }
-    }
-    return true;
+    return !s.empty() && s.find_first_of("/ ") == std::string::npos && !has_control(s);
 }
+
+// The next line of text from *pos on, without its end: LF, CR LF or a CR alone.
+std::string next_line(const std::string& text, size_t* pos) {
+    const size_t start = *pos;
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+        *pos = text.size();
+        return text.substr(start);
+    }
+    *pos = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    return text.substr(start, end - start);
+}
+
+// The largest configuration file that is read (docs/server.md).
+constexpr off_t kMaxConfigBytes = off_t{64} << 20;
+constexpr char kTooLarge[] = "it is larger than 64 MiB";
 
 class Parser {
   public:
@@ -34,12 +47,12 @@ class Parser {
 
     // Returns false with error_ set at the first fault.
     bool parse(const std::string& text) {
-        std::istringstream in(text);
-        std::string raw;
-        while (std::getline(in, raw)) {
+        size_t pos = 0;
+        while (pos < text.size()) {
+            const std::string raw = next_line(text, &pos);
             ++line_;
-            if (!raw.empty() && raw.back() == '\r') {
-                raw.pop_back();
+            if (raw.find('\0') != std::string::npos) {
+                return fail_at(line_, "the line holds a NUL byte, which a configuration file never does");
             }
             std::string t = trim(raw);
             if (t.empty()) {
@@ -100,20 +113,21 @@ class Parser {
         pending_.clear();
         if (key == "facility" || key == "device") {
             if (!valid_part(rest)) {
-                return fail_at(line_, "the " + key + " must be one word without '/', not \"" + rest + "\"");
+                return fail_at(
+                    line_, "the " + key + " must be one word without '/' or control characters, not " + excerpt(rest));
             }
             (key == "facility" ? out_->facility : out_->device) = rest;
             return once(key == "facility" ? "facility" : "device");
         }
         if (key == "rate") {
             if (!parse_int(rest, &out_->rate_ms) || out_->rate_ms <= 0) {
-                return fail_at(line_, "the rate must be a number of milliseconds above 0, not \"" + rest + "\"");
+                return fail_at(line_, "the rate must be a number of milliseconds above 0, not " + excerpt(rest));
             }
             return once("rate");
         }
         if (key == "port") {
             if (!parse_int(rest, &out_->port) || out_->port < 0 || out_->port > 65535) {
-                return fail_at(line_, "the port must be a number from 0 to 65535, not \"" + rest + "\"");
+                return fail_at(line_, "the port must be a number from 0 to 65535, not " + excerpt(rest));
             }
             return once("port");
         }
@@ -122,8 +136,8 @@ class Parser {
                 int v = 0;
                 if (!parse_int(rest, &v) || v < n.min || v > n.max) {
                     return fail_at(line_, std::string("the setting ") + n.key + " must be a number from " +
-                                              std::to_string(n.min) + " to " + std::to_string(n.max) + ", not \"" +
-                                              rest + "\"");
+                                              std::to_string(n.min) + " to " + std::to_string(n.max) + ", not " +
+                                              excerpt(rest));
                 }
                 out_->*n.field = v;
                 return once(n.key);
@@ -132,7 +146,7 @@ class Parser {
         if (key == "listen") {
             if (!valid_part(rest)) {
                 return fail_at(
-                    line_, "the listen setting needs one address (like 127.0.0.1 or 0.0.0.0), not \"" + rest + "\"");
+                    line_, "the listen setting needs one address (like 127.0.0.1 or 0.0.0.0), not " + excerpt(rest));
             }
             out_->listen = rest;
             return once("listen");
@@ -152,8 +166,8 @@ class Parser {
             (key == "directory" ? out_->directory : out_->archive_dir) = path;
             return once(key == "directory" ? "directory" : "archive");
         }
-        return fail_at(line_, "\"" + key +
-                                  "\" is not a setting; expected facility, device, rate, port, listen, "
+        return fail_at(line_, excerpt(key) +
+                                  " is not a setting; expected facility, device, rate, port, listen, "
                                   "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
                                   "request_timeout, idle_timeout, max_subscriptions or location");
     }
@@ -168,11 +182,16 @@ class Parser {
         loc.kind = w[2] == "\"\"" ? "" : w[2];
         loc.line = line_;
         if (!valid_part(loc.name) || loc.name == "*") {
-            return fail_at(line_, "the location name \"" + loc.name + "\" is not allowed (no '/', not \"*\")");
+            return fail_at(line_, "the location name " + excerpt(loc.name) +
+                                      " is not allowed (no '/', no control characters, not \"*\")");
         }
         if (!parse_int(w[1], &loc.eq_code)) {
             return fail_at(line_,
-                           "the equipment code of location " + loc.name + " must be an integer, not \"" + w[1] + "\"");
+                           "the equipment code of location " + loc.name + " must be an integer, not " + excerpt(w[1]));
+        }
+        if (has_control(loc.kind)) {
+            return fail_at(line_,
+                           "the kind " + excerpt(loc.kind) + " of location " + loc.name + " holds control characters");
         }
         for (const LocationConfig& other : out_->locations) {
             if (other.name == loc.name) {
@@ -197,8 +216,14 @@ class Parser {
         }
         ConfigRecord rec;
         split_first_word(t, &rec.name, &rec.text);
-        if (rec.name.find('/') != std::string::npos) {
-            return fail_at(line_, "the property name \"" + rec.name + "\" of location " + loc.name + " contains '/'");
+        if (rec.name == "location" && t.back() == '{') {
+            return fail_at(loc.line, "the block of location " + loc.name +
+                                         " is not closed with a line \"}\" before the next block (line " +
+                                         std::to_string(line_) + ")");
+        }
+        if (rec.name.find('/') != std::string::npos || has_control(rec.name)) {
+            return fail_at(line_, "the property name " + excerpt(rec.name) + " of location " + loc.name +
+                                      " holds '/' or control characters");
         }
         for (const ConfigRecord& other : loc.records) {
             if (other.name == rec.name) {
@@ -223,6 +248,44 @@ class Parser {
     std::vector<std::string> pending_;
     std::vector<std::string> seen_;
 };
+
+// Reads the whole configuration file into *text; "" or why it cannot. Only a regular file of at
+// most kMaxConfigBytes is read: a device or a huge file would exhaust memory, and opening without
+// blocking keeps a FIFO from holding up the start.
+std::string read_config_bytes(const std::string& path, std::string* text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    struct stat st {};
+    std::string why;
+    if (fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        why = "it is a directory";
+    } else if (!S_ISREG(st.st_mode)) {
+        why = "it is not a regular file";
+    } else if (st.st_size > kMaxConfigBytes) {
+        why = kTooLarge;
+    }
+    char buf[65536];
+    while (why.empty()) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) {
+            break;
+        }
+        if (n < 0 && errno != EINTR) {
+            why = std::strerror(errno);
+        } else if (n > 0) {
+            text->append(buf, static_cast<size_t>(n));
+            if (text->size() > static_cast<size_t>(kMaxConfigBytes)) {
+                why = kTooLarge;  // it grew while being read
+            }
+        }
+    }
+    ::close(fd);
+    return why;
+}
 
 }  // namespace
 
@@ -256,20 +319,10 @@ int parse_config_text(const std::string& text, const std::string& file_name, Ser
 }
 
 int read_config_file(const std::string& path, ServerConfig* out, std::string* error) {
-    std::string why;
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        why = "it is a directory";
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (in) {
-            std::ostringstream text;
-            text << in.rdbuf();
-            if (!in.bad()) {
-                return parse_config_text(text.str(), path, out, error);
-            }
-        }
-        why = std::strerror(errno);
+    std::string text;
+    const std::string why = read_config_bytes(path, &text);
+    if (why.empty()) {
+        return parse_config_text(text, path, out, error);
     }
     *out = ServerConfig();
     if (error != nullptr) {

@@ -121,6 +121,7 @@ void EqFct::write(std::ostream& out) {
         }
         std::replace(text.begin(), text.end(), '\n', ' ');
         std::replace(text.begin(), text.end(), '\r', ' ');
+        std::replace(text.begin(), text.end(), '\0', ' ');  // the reader refuses NUL bytes
         if (text[0] != ' ' && text[0] != '\t') {
             text.insert(text.begin(), ' ');
         }

@@ -54,13 +54,12 @@ extern "C" void on_signal(int sig) {
     }
 }
 
-// Installs the handlers of SIGINT, SIGTERM and SIGUSR1 for the life of one run().
+// Installs the handlers of SIGINT, SIGTERM and SIGUSR1 from the start of a server to its end, so a
+// signal during start-up or the save at exit is kept for the update loop instead of ending the
+// process by its default action.
 class SignalScope {
   public:
-    SignalScope(bool active, int wake_fd) : active_(active) {
-        if (!active_) {
-            return;
-        }
+    explicit SignalScope(int wake_fd) {
         g_stop_signal.store(0);
         g_usr1_count.store(0);
         g_wake_fd.store(wake_fd);
@@ -73,9 +72,6 @@ class SignalScope {
         }
     }
     ~SignalScope() {
-        if (!active_) {
-            return;
-        }
         for (size_t i = 0; i < kCount; ++i) {
             sigaction(kSignals[i], &old_[i], nullptr);
         }
@@ -87,7 +83,6 @@ class SignalScope {
   private:
     static constexpr size_t kCount = 3;
     static constexpr int kSignals[kCount] = {SIGINT, SIGTERM, SIGUSR1};
-    bool active_;
     struct sigaction old_[kCount] {};
 };
 
@@ -154,6 +149,7 @@ struct Server::Impl {
     bool finished = false;
     int wake_fd = -1;
     std::mutex save_mux;
+    std::unique_ptr<SignalScope> signals;  // with options.handle_signals, from start() to the destructor
     // Last member: destroyed first, while the rest that its calls read is still there.
     std::unique_ptr<net::Service> service;
     std::string token;  // the secret of token_file: writes to this server and from its machines need it
@@ -323,12 +319,12 @@ struct Server::Impl {
         using namespace std::chrono;
         while (!stop.load()) {
             if (options.handle_signals) {
-                if (g_stop_signal.load() != 0) {
-                    stop.store(true);
-                    return;
-                }
                 for (int n = g_usr1_count.exchange(0); n > 0; --n) {
                     user_signal();
+                }
+                if (g_stop_signal.exchange(0) != 0) {
+                    stop.store(true);
+                    return;
                 }
             }
             auto now = steady_clock::now();
@@ -402,6 +398,7 @@ Server::Server(ServerOptions options, ServerHooks hooks) : impl_(std::make_uniqu
 
 Server::~Server() {
     finish();
+    impl_->signals.reset();
     if (impl_->wake_fd >= 0) {
         ::close(impl_->wake_fd);
     }
@@ -427,6 +424,9 @@ int Server::start() {
         s.error = "The server " + s.options.config_file + " cannot start: the server " + running_name +
                   " already runs in this process, and a process runs one server at a time.";
         return 1;
+    }
+    if (s.options.handle_signals) {
+        s.signals = std::make_unique<SignalScope>(s.wake_fd);
     }
     if (read_config_file(s.options.config_file, &s.config, &s.error) != 0) {
         return 1;
@@ -493,7 +493,6 @@ void Server::run() {
     if (!s.started || s.finished) {
         return;
     }
-    SignalScope signals(s.options.handle_signals, s.wake_fd);
     const auto period = std::chrono::milliseconds(s.rate_ms);
     auto next = std::chrono::steady_clock::now();
     long first = s.cycles.load();

@@ -272,8 +272,22 @@ int kept_length(const USTR_str& counted, const std::string& text) {
     return as_given ? counted.str_data_len : static_cast<int>(n);
 }
 
-std::string quote(const std::string& text, bool escape_controls) {
+namespace {
+
+bool is_control(unsigned char u) {
+    return u < 0x20 || u == 0x7f;
+}
+
+void append_hex_escape(unsigned char u, std::string* out) {
     static const char hex[] = "0123456789abcdef";
+    *out += "\\x";
+    *out += hex[u >> 4];
+    *out += hex[u & 0xf];
+}
+
+}  // namespace
+
+std::string quote(const std::string& text, bool escape_controls) {
     std::string out = "\"";
     for (const char c : text) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -294,10 +308,8 @@ std::string quote(const std::string& text, bool escape_controls) {
                 out += "\\r";
                 break;
             default:
-                if (escape_controls && (u < 0x20 || u == 0x7f)) {
-                    out += "\\x";
-                    out += hex[u >> 4];
-                    out += hex[u & 0xf];
+                if (escape_controls && is_control(u)) {
+                    append_hex_escape(u, &out);
                 } else {
                     out += c;
                 }
@@ -321,6 +333,40 @@ char unescape(char c) {
         default:
             return '\0';
     }
+}
+
+bool has_control(const std::string& text) {
+    for (const char c : text) {
+        if (is_control(static_cast<unsigned char>(c))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string excerpt(const std::string& text, size_t max_bytes) {
+    size_t n = text.size();
+    if (n > max_bytes) {
+        n = max_bytes;
+        // Never end inside a UTF-8 sequence: step back over its continuation bytes.
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xc0) == 0x80) {
+            --n;
+        }
+    }
+    std::string out = "\"";
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char u = static_cast<unsigned char>(text[i]);
+        if (is_control(u)) {
+            append_hex_escape(u, &out);
+        } else {
+            out += text[i];
+        }
+    }
+    if (n < text.size()) {
+        out += "...";
+    }
+    out += '"';
+    return out;
 }
 
 }  // namespace text

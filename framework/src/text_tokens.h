@@ -57,5 +57,11 @@ std::string quote(const std::string& text, bool escape_controls);
 // The character that the escape \c stands for, for the five escapes quote() writes; '\0' otherwise.
 char unescape(char c);
 
+// Whether text holds a control character (below 0x20, or 0x7f), tab and NUL included.
+bool has_control(const std::string& text);
+// A short printable piece of text for messages: in double quotes, at most max_bytes of it (cut at a
+// character boundary and marked "..."), control characters written as \xHH.
+std::string excerpt(const std::string& text, size_t max_bytes = 40);
+
 }  // namespace text
 }  // namespace velko

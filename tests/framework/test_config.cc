@@ -1,6 +1,9 @@
 // The configuration file reader: settings, location blocks, records, comments and every fault
 // reported with file and line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "config.h"
 #include "velko_test.h"
@@ -130,6 +133,83 @@ TEST(ConfigFile, FaultsNameFileAndLine) {
     EXPECT_EQ(parse_error("device D\n"), "srv.conf: the facility is not set (add a line \"facility NAME\").");
     EXPECT_EQ(parse_error("facility F\n"), "srv.conf: the device is not set (add a line \"device NAME\").");
     EXPECT_NE(parse_error("facility F/G\ndevice D\n").find("srv.conf:1:"), std::string::npos);
+}
+
+// Files that operators get wrong or that are not configuration files at all: each is refused with
+// one short, printable message that names the file and the line.
+TEST(ConfigFile, HostileTextsAreRefusedNamingTheLine) {
+    using namespace std::string_literals;
+    const std::string head = "facility F\ndevice D\n";
+    const std::string huge(1 << 20, 'x');
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"facility F\0X\ndevice D\n"s,                 "srv.conf:1: the line holds a NUL byte, which a configuration file never does."},
+        {head + "# a \0 in a comment\n"s,              "srv.conf:3: the line holds a NUL byte, which a configuration file never does."},
+        {head + "location L 1 k {\nX \"a\0b\"\n}\n"s, "srv.conf:4: the line holds a NUL byte, which a configuration file never does."},
+        {"facility F\x01\ndevice D\n",                "srv.conf:1: the facility must be one word without '/' or control characters, not \"F\\x01\"."},
+        {"facility F\ndevice D\x1b[2J\n",             "srv.conf:2: the device must be one word without '/' or control characters, not \"D\\x1b[2J\"."},
+        {head + "location L\x7f 1 k {\n}\n",          "srv.conf:3: the location name \"L\\x7f\" is not allowed (no '/', no control characters, not \"*\")."},
+        {head + "location L 1 k\x02 {\n}\n",          "srv.conf:3: the kind \"k\\x02\" of location L holds control characters."},
+        {head + "location L 1 k {\nX\x03 1\n}\n",     "srv.conf:4: the property name \"X\\x03\" of location L holds '/' or control characters."},
+        {head + "location L 1 k {\nA/B 1\n}\n",        "srv.conf:4: the property name \"A/B\" of location L holds '/' or control characters."},
+        // An unclosed block followed by another: the unclosed block is named, with its line.
+        {head + "location STATION 100 s {\nFSM x\nlocation PUMP 101 p {\n}\n",
+         "srv.conf:3: the block of location STATION is not closed with a line \"}\" before the next block (line 5)."},
+        // A lone CR ends a line: the fault is on line 3, not in one long first line.
+        {"facility F\rdevice D\rcolour blue\r",       "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, listen, "
+                                                     "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
+                                                     "request_timeout, idle_timeout, max_subscriptions or location."},
+        // Long or binary values are quoted as a short printable excerpt.
+        {head + "rate " + huge + "\n",                 "srv.conf:3: the rate must be a number of milliseconds above 0, not \"" +
+                                                     std::string(40, 'x') + "...\"."},
+        {head + "port 1\x01\x02\n",                    "srv.conf:3: the port must be a number from 0 to 65535, not \"1\\x01\\x02\"."},
+        {head + huge + "\n",                           "srv.conf:3: \"" + std::string(40, 'x') + "...\" is not a setting; expected facility, device, "
+                                                     "rate, port, listen, token_file, directory, archive, call_timeout, max_connections, "
+                                                     "max_request_bytes, request_timeout, idle_timeout, max_subscriptions or location."},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        EXPECT_EQ(parse_error(c.text), c.error);
+    }
+    // A value is quoted the same way when it does not fit its declared type; a cut never splits a
+    // UTF-8 character.
+    EXPECT_EQ(velko::check_config_value(DATA_INT, huge), "\"" + std::string(40, 'x') + "...\" is not an integer");
+    EXPECT_EQ(velko::check_config_value(DATA_INT, std::string(39, '1') + "\xc3\xa9"),
+              "\"" + std::string(39, '1') + "...\" is not an integer");
+}
+
+TEST(ConfigFile, LineEndsMayBeLfCrLfOrCrAlone) {
+    ServerConfig cfg = parse_ok("facility F\rdevice D\r\nlocation L 1 k {\rX 5\n\r\rY 6\r}\r");
+    ASSERT_EQ(cfg.locations.size(), 1u);
+    ASSERT_EQ(cfg.locations[0].records.size(), 2u);
+    EXPECT_EQ(cfg.locations[0].records[0].text, "5");
+    EXPECT_EQ(cfg.locations[0].records[0].line, 4);
+    EXPECT_EQ(cfg.locations[0].records[1].line, 7);  // "\n\r\r" ends three lines
+}
+
+TEST(ConfigFile, OnlyRegularFilesOfAtMost64MiBAreRead) {
+    TempDir dir;
+    ServerConfig cfg;
+    std::string error;
+    // A FIFO without a writer would block the start for ever; a device would never end.
+    ASSERT_EQ(mkfifo(dir.file("fifo.conf").c_str(), 0600), 0);
+    EXPECT_EQ(velko::read_config_file(dir.file("fifo.conf"), &cfg, &error), 1);
+    EXPECT_EQ(error, "Cannot read the configuration file " + dir.file("fifo.conf") + ": it is not a regular file.");
+    EXPECT_EQ(velko::read_config_file("/dev/zero", &cfg, &error), 1);
+    EXPECT_EQ(error, "Cannot read the configuration file /dev/zero: it is not a regular file.");
+    // A sparse file just over the limit costs no disk space.
+    const std::string big = dir.file("big.conf");
+    testsupport::write_file(big, "facility F\ndevice D\n# ");
+    ASSERT_EQ(truncate(big.c_str(), (off_t{64} << 20) + 1), 0);
+    EXPECT_EQ(velko::read_config_file(big, &cfg, &error), 1);
+    EXPECT_EQ(error, "Cannot read the configuration file " + big + ": it is larger than 64 MiB.");
+    ASSERT_EQ(truncate(big.c_str(), off_t{64} << 20), 0);  // at the limit it is read (and refused for its NULs)
+    EXPECT_EQ(velko::read_config_file(big, &cfg, &error), 1);
+    EXPECT_EQ(error, big + ":3: the line holds a NUL byte, which a configuration file never does.");
 }
 
 TEST(ConfigFile, CommentsStayWithTheLinesTheyPrecede) {

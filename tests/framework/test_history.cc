@@ -167,6 +167,55 @@ TEST(ArchiveFile, ForeignOrUnwritableFilesAreRefused) {
     EXPECT_NE(c.error().find("Cannot open the archive index " + dir.file("missing/dir/z.hist")), std::string::npos);
 }
 
+// What is ours: an index that starts with its whole header line, a data file that starts with
+// its header. Only the start of a header is ours too (cut while the file was created) and begins
+// anew; anything else is refused and left byte for byte as it was, with or without a final newline.
+TEST(ArchiveFile, ForeignFilesStayUntouchedAndCutHeadersBeginAnew) {
+    const std::string header = "# velko archive index 1\n";
+    const std::string data_header("VELKOARC\x01\0\0\0\x14\0\0\0", 16);
+    struct Case {
+        std::string hist;  // the index before the open ("" when absent)
+        std::string data;  // the data file before the open ("" when absent)
+        bool ours;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"some other file",                  "",                       false},
+        {"# velko archive index 2\n0 C\n",   "",                       false},
+        {"# velko archive index 1 and more", "",                       false},
+        {"# velko arch",                     "",                       true},
+        {"# velko archive index 1",          "",                       true},
+        {header + "0 C",                     data_header,              true},
+        {header,                             "VELKOA",                 true},
+        {header,                             "VELKOAR?",               false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string hist = dir.file("m.hist");
+        const std::string data = dir.file("m.data");
+        testsupport::write_file(hist, c.hist);
+        if (!c.data.empty()) {
+            testsupport::write_file(data, c.data);
+        }
+        {
+            ArchiveFile a(hist, nullptr, false);
+            EXPECT_EQ(a.ok(), c.ours) << c.hist << " / " << c.data << ": " << a.error();
+            if (!c.ours) {
+                EXPECT_EQ(read_file(hist), c.hist);
+                EXPECT_EQ(read_file(data), c.data);
+                continue;
+            }
+            EXPECT_EQ(a.book("NEW"), 0);
+            EXPECT_EQ(a.append(0, rec(5, 5.0f)), 0);
+        }
+        ArchiveFile again(hist, nullptr, false);
+        ASSERT_TRUE(again.ok()) << again.error();
+        EXPECT_EQ(read_file(hist), header + "0 NEW\n");
+        EXPECT_EQ(again.read("NEW").size(), 1u);
+    }
+}
+
 TEST(ArchiveFile, RelativeNamesGoToTheArchiveDirectory) {
     TempDir dir;
     velko::set_archive_directory(dir.path());

@@ -120,3 +120,53 @@ TEST(ServerStartup, LocationWithoutFactoryHasEmptyMachine) {
     EXPECT_EQ(client.set_text("BARE/EVENT", "anything"), 0);
     EXPECT_EQ(server->find_location("BARE")->fct_code(), CodeFsmRootState);
 }
+
+namespace {
+
+// A configuration with one typo that leaves the controller's machine unlinked: the start-up
+// output names the location, the flow and the state, FAULT shows it, and a save at the end writes
+// back the configured FLOW_n and FSM lines, never an error text in their place.
+void expect_typo_reported_and_kept(const std::string& ctrl_flow, const std::string& unit_fsm,
+                                   const std::string& message, const std::string& unit_fault) {
+    testsupport::TempDir dir;
+    testsupport::ConfigWriter w("TEST.FAC", "TYPO");
+    w.location("CTRL", CodeFsmRootState, "controller")
+        .property("FSM", "\"plant\"")
+        .property("FLOW_1", ctrl_flow)
+        .property("FLOW_2", "0 0 0 0 \"unit\"")
+        .location("UNIT", CodeFsmSuperState, "unit")
+        .property("FSM", unit_fsm)
+        .property("FLOW_1", "0 0 0 0 \"Off\"");
+    const std::string conf = w.write(dir.file("typo.conf"));
+    const std::vector<std::string> configured = {"FSM \"plant\"", "FLOW_1 " + ctrl_flow, "FLOW_2 0 0 0 0 \"unit\"",
+                                                 "FSM " + unit_fsm, "FLOW_1 0 0 0 0 \"Off\""};
+    testing::internal::CaptureStdout();
+    velko::Server* server = start_server(conf);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(message + "\n"), std::string::npos) << out;
+    fsmtest::Client client("TEST.FAC/TYPO/");
+    EXPECT_EQ(client.text("CTRL/FAULT"), ("Not linked: " + message.substr(message.find(": ") + 2)).substr(0, 80));
+    EXPECT_EQ(client.text("UNIT/FAULT"), unit_fault);
+    server->run_cycles(3);
+    ASSERT_EQ(server->finish(), 0) << server->error();
+    const std::string saved = testsupport::read_file(conf);
+    EXPECT_EQ(saved.find("No such location"), std::string::npos) << saved;
+    for (const std::string& line : configured) {
+        EXPECT_NE(saved.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << saved;
+    }
+}
+
+}  // namespace
+
+TEST(ServerStartup, MistypedDefaultStateIsReportedAndKeptBySaves) {
+    expect_typo_reported_and_kept(
+        "0 0 0 0 \"NoSuch\"", "\"plant\"",
+        "Location CTRL cannot link its machine plant: flow 1 of location CTRL has no state \"NoSuch\".", "");
+}
+
+TEST(ServerStartup, MistypedMachineNameOfASuperstateLocationIsReportedAndKeptBySaves) {
+    expect_typo_reported_and_kept("0 0 0 0 \"Idle\"", "\"plantx\"",
+                                  "Location CTRL cannot link its machine plant: flow 2 of location CTRL has no state "
+                                  "\"unit\": no superstate location of that kind names this machine in its FSM value.",
+                                  "Not linked: no machine \"plantx\" is registered for its FSM value.");
+}

@@ -225,6 +225,9 @@ class FSMsuperstate : public FSMstate {
         const char* get_error();
         void set_root(FSMstate* rp);
         int link_state();
+        // Why link_state() failed for this flow, as "flow N<where> has no state ..." (where names
+        // its location), searching the superstates among its members too; "" when it did not.
+        std::string link_fault(const std::string& where);
         void init_state();
         void enter_state();
         void leave_state();
@@ -269,6 +272,10 @@ class FSMsuperstate : public FSMstate {
     const char* get_ast_name(int flow_i, const char** descrp, int flag);
     const char* get_ast_error(int flow_i);
     EqFSMlocation* get_location();
+    // After link_state() failed: the first reason, naming the flow, its location and the state it
+    // could not find (a reference, a configured default state, or a flow without states); "" when
+    // the superstate is linked.
+    std::string link_fault();
 
     void lock_state() override;
     void unlock_state() override;
@@ -496,8 +503,14 @@ class EqFSMlocation : public EqFct {
     // Number of mutexes in prop_mux: properties appended after bind() have none.
     size_t prop_mux_size() const { return prop_mux_count; }
 
+    // Why the machine part could not be linked or attached at start-up ("" when it was); FAULT
+    // shows it before any error of the running machine. Guarded by mux.
+    void set_link_fault(const std::string& text);
+    std::string link_fault();
+
   private:
     size_t prop_mux_count;  // how many mutexes bind() created
+    std::string link_fault_;
     // Starts one pass of queue 0 (events), 1 (interrupt line 1) or 2 (line 2) once the machine is ready.
     void start_pass(int queue);
 };

@@ -117,7 +117,22 @@ void EqFSMlocation::complete() {
         global_list.store_node(this);
     } else if (global_list.find_node(this) != 0) {
         printf("The parent of %s is undefined\n", name().c_str());
+        set_link_fault(std::string("Not linked: no machine \"") + (fsm.value() != nullptr ? fsm.value() : "") +
+                       "\" is registered for its FSM value.");
     }
+}
+
+void EqFSMlocation::set_link_fault(const std::string& text) {
+    pthread_mutex_lock(&mux);
+    link_fault_ = text;
+    pthread_mutex_unlock(&mux);
+}
+
+std::string EqFSMlocation::link_fault() {
+    pthread_mutex_lock(&mux);
+    std::string text = link_fault_;
+    pthread_mutex_unlock(&mux);
+    return text;
 }
 
 void EqFSMlocation::start_pass(int queue) {

@@ -2,7 +2,9 @@
 // engine threads and sending events by machine name.
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "fsm.h"
 
@@ -75,7 +77,15 @@ void FSMlist::link_nodes() {
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
     for (entry* e : list) {
         EqFSMlocation* lp = e->loc;
-        e->base->link_state();
+        // A machine that cannot be linked still runs what was linked; its location says why, once
+        // at start-up and in FAULT.
+        if (e->base->link_state() != 0) {
+            FSMsuperstate* top = lp->state_ptr;
+            const std::string fault = top != nullptr ? top->link_fault() : std::string();
+            printf("Location %s cannot link its machine %s: %s.\n", lp->name().c_str(), e->fsm.c_str(), fault.c_str());
+            fflush(stdout);
+            lp->set_link_fault("Not linked: " + fault + ".");
+        }
         pthread_mutex_lock(&lp->mux);
         // The engine threads inherit this mask, so these signals go to the server's own threads.
         sigset_t blocked;

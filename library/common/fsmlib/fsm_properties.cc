@@ -249,7 +249,15 @@ void D_rstate::set(EqAdr*, EqData*, EqData*, EqFct*) {}
 // state lock after velko_mux, against the lock order, and deadlock with this machine's refresh.
 void D_rstate::get(EqAdr*, EqData*, EqData* res, EqFct*) {
     memset(comment, 0, sizeof(comment));
-    size_t n = state != nullptr ? state->copy_error(comment, sizeof(comment)) : 0;
+    // A machine part that could not be linked shows why, whatever its states report.
+    EqFSMlocation* lp = state != nullptr ? state->get_location() : nullptr;
+    const std::string link_fault = lp != nullptr ? lp->link_fault() : std::string();
+    size_t n = link_fault.size();
+    if (n != 0) {
+        copy_cut(comment, sizeof(comment), link_fault.c_str(), n);
+    } else if (state != nullptr) {
+        n = state->copy_error(comment, sizeof(comment));
+    }
     value_.i1_data = 0;
     value_.f1_data = 0.0f;
     value_.f2_data = n != 0 ? 1.0f : 0.0f;
@@ -291,7 +299,12 @@ void D_flow::get(EqAdr*, EqData*, EqData* res, EqFct*) {
     }
 }
 
+// A flow that shows no state (its machine could not be linked, or has no such flow) writes
+// nothing, so a save keeps the configured line instead of replacing it with "No such location".
 void D_flow::write(std::ostream& fl) {
+    if (state == nullptr || state->get_ast_name(flow_id, nullptr, 1) == nullptr) {
+        return;
+    }
     get_val(1);
     D_fsmstr::write(fl);
 }
