@@ -52,6 +52,7 @@ struct ServerConfig {
     int request_timeout_ms = 10000;              // time to receive one whole request
     int idle_timeout_ms = 60000;                 // an idle connection is closed after this
     int max_subscriptions = 1024;                // monitor subscriptions per connection
+    int event_queue_limit = 1000000;             // events each event queue of the application may hold
     std::string archive_dir;                     // where relative archive names go ("" when not set)
     std::vector<std::string> comments;           // comment lines of the settings part
     std::vector<std::string> trailing_comments;  // comment lines after the last location
@@ -80,14 +81,14 @@ class Config {
 
 namespace velko {
 
-// A numeric setting of the network service: its key in the file, its member, its range.
+// A numeric setting: its key in the file, its member, its range.
 struct NumberSetting {
     const char* key;
     int ServerConfig::*field;
     int min;
     int max;
 };
-// Every numeric setting of the network service, in the order a saved file lists them.
+// Every numeric setting other than rate and port, in the order a saved file lists them.
 const std::vector<NumberSetting>& number_settings();
 
 // Parses configuration text; file_name is used in messages. Returns 0, or 1 with a message naming

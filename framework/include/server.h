@@ -97,11 +97,23 @@ class Server {
     long cycles() const;
     // The port the network service listens on (0 when it does not run).
     int port() const;
+    // The slots of the futex hash table that start() obtained for the process's threads, or 0 when
+    // the process keeps the kernel's default table.
+    long futex_hash_slots() const;
 
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// For the application's hooks: makes the start of the server that calls them fail with `why`, a
+// full sentence (the application could not start its work, e.g. its threads). start() then
+// returns 1 with error() set to the first such report, and run_server exits with status 1.
+void fail_start(const std::string& why);
+
+// The event_queue_limit setting of the server started in this process (its default before one
+// starts): how many events each event queue of the application may hold.
+int event_queue_limit();
 
 // The whole server program: parses argv ([--rate MS] [--cycles N] [--port N] CONFIG_FILE), starts, runs
 // until SIGINT or SIGTERM (or N cycles), saves the configuration. Returns the process exit status:

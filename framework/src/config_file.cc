@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
 #include "config.h"
 #include "text_tokens.h"
@@ -169,7 +170,7 @@ class Parser {
         return fail_at(line_, excerpt(key) +
                                   " is not a setting; expected facility, device, rate, port, listen, "
                                   "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
-                                  "request_timeout, idle_timeout, max_subscriptions or location");
+                                  "request_timeout, idle_timeout, max_subscriptions, event_queue_limit or location");
     }
 
     bool location_header(const std::string& rest) {
@@ -193,11 +194,10 @@ class Parser {
             return fail_at(line_,
                            "the kind " + excerpt(loc.kind) + " of location " + loc.name + " holds control characters");
         }
-        for (const LocationConfig& other : out_->locations) {
-            if (other.name == loc.name) {
-                return fail_at(line_, "location " + loc.name + " is configured twice (first at line " +
-                                          std::to_string(other.line) + ")");
-            }
+        auto first = location_lines_.emplace(loc.name, line_);
+        if (!first.second) {
+            return fail_at(line_, "location " + loc.name + " is configured twice (first at line " +
+                                      std::to_string(first.first->second) + ")");
         }
         loc.comments = std::move(pending_);
         pending_.clear();
@@ -247,6 +247,7 @@ class Parser {
     bool in_block_ = false;
     std::vector<std::string> pending_;
     std::vector<std::string> seen_;
+    std::unordered_map<std::string, int> location_lines_;  // name of each location block, its line
 };
 
 // Reads the whole configuration file into *text; "" or why it cannot. Only a regular file of at
@@ -298,6 +299,7 @@ const std::vector<NumberSetting>& number_settings() {
         {"request_timeout",   &ServerConfig::request_timeout_ms, 1,    3600000},
         {"idle_timeout",      &ServerConfig::idle_timeout_ms,    1,    86400000},
         {"max_subscriptions", &ServerConfig::max_subscriptions,  1,    1000000},
+        {"event_queue_limit", &ServerConfig::event_queue_limit,  1,    100000000},
     };
     // clang-format on
     return settings;

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "eq_fct.h"
@@ -25,8 +26,9 @@ bool valid_part(const std::string& s) {
 }
 
 struct Device {
-    bool open = false;         // found by calls
-    std::vector<EqFct*> locs;  // in the order they were added
+    bool open = false;                                // found by calls
+    std::vector<EqFct*> locs;                         // in the order they were added
+    std::unordered_map<std::string, EqFct*> by_name;  // the same, by their names when added
 };
 
 struct Directory {
@@ -50,10 +52,8 @@ int LocationDirectory::add(const std::string& facility, const std::string& devic
     Directory& d = Directory::get();
     std::lock_guard<std::mutex> lock(d.mux);
     Device& dev = d.served[{facility, device}];
-    for (EqFct* other : dev.locs) {
-        if (other->name() == loc->name()) {
-            return 1;
-        }
+    if (!dev.by_name.emplace(loc->name(), loc).second) {
+        return 1;
     }
     dev.locs.push_back(loc);
     dev.open = dev.open || open;
@@ -76,12 +76,8 @@ EqFct* LocationDirectory::find(const std::string& facility, const std::string& d
     if (it == d.served.end() || !it->second.open) {
         return nullptr;
     }
-    for (EqFct* loc : it->second.locs) {
-        if (loc->name() == location) {
-            return loc;
-        }
-    }
-    return nullptr;
+    auto found = it->second.by_name.find(location);
+    return found == it->second.by_name.end() ? nullptr : found->second;
 }
 
 bool LocationDirectory::serves(const std::string& facility, const std::string& device) {

@@ -22,6 +22,7 @@
 #include "config.h"
 #include "d_fct.h"
 #include "eq_fct.h"
+#include "futex_hash.h"
 #include "history.h"
 #include "locations.h"
 #include "net/service.h"
@@ -39,6 +40,9 @@ namespace {
 std::atomic<int> g_wake_fd{-1};
 std::atomic<int> g_stop_signal{0};
 std::atomic<int> g_usr1_count{0};
+
+// Set by a starting server before it creates its locations, whose machines read it.
+std::atomic<int> g_event_queue_limit{ServerConfig().event_queue_limit};
 
 extern "C" void on_signal(int sig) {
     if (sig == SIGUSR1) {
@@ -134,7 +138,28 @@ std::mutex running_mux;
 const void* running_server = nullptr;
 std::string running_name;
 
+// Threads the application's hooks may start for each location, for sizing the futex hash.
+constexpr long kThreadsPerLocation = 3;
+
+// The first failure that the application's hooks reported during the current start.
+std::mutex start_failure_mux;
+std::string start_failure;
+
+std::string take_start_failure() {
+    std::lock_guard<std::mutex> lock(start_failure_mux);
+    std::string why;
+    why.swap(start_failure);
+    return why;
+}
+
 }  // namespace
+
+void fail_start(const std::string& why) {
+    std::lock_guard<std::mutex> lock(start_failure_mux);
+    if (start_failure.empty()) {
+        start_failure = why.empty() ? "The application could not start." : why;
+    }
+}
 
 struct Server::Impl {
     ServerOptions options;
@@ -153,6 +178,7 @@ struct Server::Impl {
     // Last member: destroyed first, while the rest that its calls read is still there.
     std::unique_ptr<net::Service> service;
     std::string token;  // the secret of token_file: writes to this server and from its machines need it
+    long futex_slots = 0;
 
     void call(void (*hook)()) {
         if (hook != nullptr) {
@@ -226,8 +252,10 @@ struct Server::Impl {
         return true;
     }
 
-    // Roots (code 100) first, so the locations that refer to them find them registered.
-    void start_locations() {
+    // Roots (code 100) first, so the locations that refer to them find them registered. false with
+    // error set when the application reported that it could not start.
+    bool start_locations() {
+        take_start_failure();
         call(hooks.eq_init_prolog);
         std::vector<EqFct*> order = locations;
         std::stable_partition(order.begin(), order.end(), [](EqFct* loc) { return loc->fct_code() == 100; });
@@ -238,12 +266,30 @@ struct Server::Impl {
         // Calls reach the locations only once they are initialised, and before the application's
         // threads start (they may call their own server's locations).
         LocationDirectory::open(config.facility, config.device);
+        // The epilog starts the application's threads (three per state machine): waiters then go
+        // into a table of the right size from the start.
+        futex_slots = request_futex_hash(process_threads() + kThreadsPerLocation * static_cast<long>(locations.size()));
         call(hooks.eq_init_epilog);
+        error = take_start_failure();
+        if (!error.empty()) {
+            return false;
+        }
         call(hooks.post_init_prolog);
         for (EqFct* loc : locations) {
             loc->post_init();
         }
         call(hooks.post_init_epilog);
+        return true;
+    }
+
+    // Stops serving the locations of a start that failed; they stay reachable, since the
+    // application may hold on to them.
+    void retire(const std::vector<EqFct*>& created) {
+        LocationDirectory::retire(config.facility, config.device);
+        for (EqFct* loc : created) {
+            LocationDirectory::keep(loc);
+        }
+        config = ServerConfig();
     }
 
     void cycle() {
@@ -437,6 +483,7 @@ int Server::start() {
         return 1;
     }
     s.rate_ms = s.options.rate_ms_override > 0 ? s.options.rate_ms_override : s.config.rate_ms;
+    g_event_queue_limit.store(s.config.event_queue_limit);
     set_archive_directory(beside_config(s.config.file, s.config.archive_dir.empty() ? "." : s.config.archive_dir));
 
     std::vector<EqFct*> created;
@@ -462,12 +509,7 @@ int Server::start() {
     // Calls that arrive before the locations are opened below answer that the location is unknown.
     ok = ok && s.read_secret() && s.start_service();
     if (!ok) {
-        // Locations are never deleted (the application may hold on to them); they stay reachable.
-        LocationDirectory::retire(s.config.facility, s.config.device);
-        for (EqFct* loc : created) {
-            LocationDirectory::keep(loc);
-        }
-        s.config = ServerConfig();
+        s.retire(created);
         return 1;
     }
     s.locations = created;
@@ -483,7 +525,17 @@ int Server::start() {
     running_server = this;
     running_name = s.config.facility + "/" + s.config.device + " (" + s.config.file + ")";
     running.unlock();
-    s.start_locations();
+    if (!s.start_locations()) {
+        // Work the application did start goes on in this process; the server does not run.
+        s.service.reset();
+        s.locations.clear();
+        s.retire(created);
+        std::lock_guard<std::mutex> relock(running_mux);
+        running_server = nullptr;
+        return 1;
+    }
+    const long grown = request_futex_hash(process_threads());
+    s.futex_slots = grown > 0 ? grown : s.futex_slots;
     s.started = true;
     return 0;
 }
@@ -604,8 +656,16 @@ long Server::cycles() const {
     return impl_->cycles.load();
 }
 
+long Server::futex_hash_slots() const {
+    return impl_->futex_slots;
+}
+
 int Server::port() const {
     return impl_->service ? impl_->service->port() : 0;
+}
+
+int event_queue_limit() {
+    return g_event_queue_limit.load();
 }
 
 }  // namespace velko

@@ -102,6 +102,11 @@ int run_server(int argc, char** argv, const ServerHooks& hooks) {
     if (server.port() != 0) {
         std::cout << ", network port " << server.port();
     }
+    if (server.futex_hash_slots() > 0) {
+        std::cout << ", futex hash: " << server.futex_hash_slots() << " slots";
+    } else {
+        std::cout << ", futex hash: kernel default";
+    }
     std::cout << "." << std::endl;
     server.run();
     if (server.finish() != 0) {

@@ -97,6 +97,7 @@ TEST(ConfigFile, DefaultsAndLineEndings) {
     EXPECT_EQ(cfg.request_timeout_ms, 10000);
     EXPECT_EQ(cfg.idle_timeout_ms, 60000);
     EXPECT_EQ(cfg.max_subscriptions, 1024);
+    EXPECT_EQ(cfg.event_queue_limit, 1000000);
     ASSERT_EQ(cfg.locations.size(), 1u);
     EXPECT_EQ(cfg.locations[0].records[0].text, "5");
 }
@@ -106,9 +107,11 @@ TEST(ConfigFile, FaultsNameFileAndLine) {
     EXPECT_EQ(parse_error(head + "colour blue\n"),
               "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, listen, token_file, "
               "directory, archive, call_timeout, max_connections, max_request_bytes, request_timeout, idle_timeout, "
-              "max_subscriptions or location.");
+              "max_subscriptions, event_queue_limit or location.");
     EXPECT_EQ(parse_error(head + "max_connections 0\n"),
               "srv.conf:3: the setting max_connections must be a number from 1 to 100000, not \"0\".");
+    EXPECT_EQ(parse_error(head + "event_queue_limit 0\n"),
+              "srv.conf:3: the setting event_queue_limit must be a number from 1 to 100000000, not \"0\".");
     EXPECT_NE(parse_error(head + "request_timeout soon\n").find("srv.conf:3: the setting request_timeout"),
               std::string::npos);
     EXPECT_NE(parse_error(head + "idle_timeout 5\nidle_timeout 6\n").find("srv.conf:4: \"idle_timeout\" is set twice"),
@@ -162,14 +165,15 @@ TEST(ConfigFile, HostileTextsAreRefusedNamingTheLine) {
         // A lone CR ends a line: the fault is on line 3, not in one long first line.
         {"facility F\rdevice D\rcolour blue\r",       "srv.conf:3: \"colour\" is not a setting; expected facility, device, rate, port, listen, "
                                                      "token_file, directory, archive, call_timeout, max_connections, max_request_bytes, "
-                                                     "request_timeout, idle_timeout, max_subscriptions or location."},
+                                                     "request_timeout, idle_timeout, max_subscriptions, event_queue_limit or location."},
         // Long or binary values are quoted as a short printable excerpt.
         {head + "rate " + huge + "\n",                 "srv.conf:3: the rate must be a number of milliseconds above 0, not \"" +
                                                      std::string(40, 'x') + "...\"."},
         {head + "port 1\x01\x02\n",                    "srv.conf:3: the port must be a number from 0 to 65535, not \"1\\x01\\x02\"."},
         {head + huge + "\n",                           "srv.conf:3: \"" + std::string(40, 'x') + "...\" is not a setting; expected facility, device, "
                                                      "rate, port, listen, token_file, directory, archive, call_timeout, max_connections, "
-                                                     "max_request_bytes, request_timeout, idle_timeout, max_subscriptions or location."},
+                                                     "max_request_bytes, request_timeout, idle_timeout, max_subscriptions, event_queue_limit "
+                                                     "or location."},
     };
     // clang-format on
     for (const Case& c : cases) {

@@ -538,21 +538,63 @@ TEST(Server, SignalsEndTheRunAndReachTheLocations) {
 
 namespace {
 
-int run_program(std::vector<std::string> args) {
+int run_program(std::vector<std::string> args, const velko::ServerHooks& with = hooks()) {
     std::vector<char*> argv;
     argv.reserve(args.size());
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
-    return velko::run_server(static_cast<int>(argv.size()), argv.data(), hooks());
+    return velko::run_server(static_cast<int>(argv.size()), argv.data(), with);
+}
+
+// An epilog whose application could not start its work.
+void refusing_epilog() {
+    journal().add("eq_init_epilog");
+    velko::fail_start("The application could not start its threads.");
+    velko::fail_start("A second report is not the one shown.");
+}
+
+velko::ServerHooks refusing_hooks() {
+    velko::ServerHooks h = hooks();
+    h.eq_init_epilog = refusing_epilog;
+    return h;
 }
 
 }  // namespace
 
+TEST(Server, AStartTheApplicationReportsAsFailedDoesNotRun) {
+    TempDir dir;
+    const std::string file = standard_config().write(dir.file("srv.conf"));
+    velko::Server server({file}, refusing_hooks());
+    EXPECT_EQ(server.start(), 1);
+    EXPECT_EQ(server.error(), "The application could not start its threads.");
+    EXPECT_TRUE(server.locations().empty());
+    EXPECT_FALSE(velko::LocationDirectory::serves("TEST.FAC", "TEST.DEV"));
+    EXPECT_EQ(journal().count("eq_init_epilog"), 1u);
+    EXPECT_EQ(journal().count("post_init_prolog"), 0u);
+    server.run();  // returns at once
+    EXPECT_EQ(server.cycles(), 0);
+    // The report belonged to that start: the next one succeeds.
+    velko::Server next({file}, hooks());
+    EXPECT_EQ(next.start(), 0) << next.error();
+}
+
+TEST(RunServer, AFailedStartOfTheApplicationExitsWithOne) {
+    TempDir dir;
+    const std::string file = standard_config().write(dir.file("srv.conf"));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_program({"srv", file}, refusing_hooks()), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "srv: The application could not start its threads.\n");
+    EXPECT_EQ(journal().count("refresh_prolog"), 0u);
+}
+
 TEST(RunServer, RunsTheGivenCyclesAndSavesOnExit) {
     TempDir dir;
     std::string file = standard_config().write(dir.file("srv.conf"));
+    testing::internal::CaptureStdout();
     EXPECT_EQ(run_program({"srv", "--rate", "1", "--cycles=3", file}), 0);
+    // The start-up line says which futex hash table the process got.
+    EXPECT_NE(testing::internal::GetCapturedStdout().find(", futex hash: "), std::string::npos);
     EXPECT_EQ(journal().count("refresh_prolog"), 3u);
     EXPECT_EQ(journal().count("eq_cancel"), 1u);
     EXPECT_TRUE(file_exists(file + ".bak"));

@@ -4,16 +4,18 @@
 #include <signal.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "fsm.h"
 #include "journal.h"
+#include "machine_stop.h"
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
+const bool machine_stop_installed = testsupport::install_machine_stop();
 
 testsupport::Journal journal;
 
@@ -77,19 +79,23 @@ int record_mask(FSMstate*) {
     return 0;
 }
 
-// A root location with one flow holding "Idle", which records every event it accepts.
-EqFSMlocation* make_root(const char* machine) {
-    auto* loc = new EqFSMlocation(ROOT_STATE);
-    loc->state_ptr->set_name(machine);
-    loc->fsm.set_value(machine);
-    auto* idle = new FSMstate("Idle", "waiting", STATE);
-    idle->add_action("poll", record_poll);
-    idle->add_action("interrupt1", record_irq1);
-    idle->add_action("interrupt2", record_irq2);
-    loc->state_ptr->add_state(1, idle);
-    loc->bind();
-    return loc;
-}
+// A root location with one flow holding "Idle", which records every event it accepts. The
+// location goes first, stopping its engine threads, then the state.
+struct Root {
+    explicit Root(const char* machine) {
+        loc.state_ptr->set_name(machine);
+        loc.fsm.set_value(machine);
+        idle.add_action("poll", record_poll);
+        idle.add_action("interrupt1", record_irq1);
+        idle.add_action("interrupt2", record_irq2);
+        loc.state_ptr->add_state(1, &idle);
+        loc.bind();
+    }
+    ~Root() { global_list.init_list(); }
+
+    FSMstate idle{"Idle", "waiting", STATE};
+    EqFSMlocation loc{ROOT_STATE};
+};
 
 bool ready(EqFSMlocation* loc) {
     pthread_mutex_lock(&loc->mux);
@@ -225,7 +231,8 @@ TEST(LocationStart, OnlineChangesNothing) {
 
 TEST(EngineThreads, EachUpdatePassEndsWithOneTimer) {
     journal.clear();
-    EqFSMlocation* loc = make_root("pacer");
+    Root root("pacer");
+    EqFSMlocation* loc = &root.loc;
     start(loc);
     ASSERT_TRUE(testsupport::poll_until([&] { return ready(loc); }));
     loc->update();
@@ -239,7 +246,8 @@ TEST(EngineThreads, EachUpdatePassEndsWithOneTimer) {
 
 TEST(EngineThreads, UpdatesBeforeReadinessAreDropped) {
     journal.clear();
-    EqFSMlocation* loc = make_root("early");
+    Root root("early");
+    EqFSMlocation* loc = &root.loc;
     post(loc, "queued");
     loc->update();
     loc->interrupt1();
@@ -254,7 +262,8 @@ TEST(EngineThreads, UpdatesBeforeReadinessAreDropped) {
 
 TEST(EngineThreads, InterruptsRunTheirOwnPasses) {
     journal.clear();
-    EqFSMlocation* loc = make_root("irq");
+    Root root("irq");
+    EqFSMlocation* loc = &root.loc;
     start(loc);
     ASSERT_TRUE(testsupport::poll_until([&] { return ready(loc); }));
     loc->interrupt1();
@@ -266,13 +275,15 @@ TEST(EngineThreads, InterruptsRunTheirOwnPasses) {
 
 TEST(EngineThreads, SuperstateLocationDoesNotPaceTheMachine) {
     journal.clear();
-    EqFSMlocation* loc = make_root("paced");
-    auto* sup = new EqFSMlocation(SUPER_STATE);
+    // The superstate location outlives the machine that links to it.
+    auto sup = std::make_unique<EqFSMlocation>(SUPER_STATE);
+    Root root("paced");
+    EqFSMlocation* loc = &root.loc;
     sup->fsm.set_value("paced");
     sup->state_ptr->set_name("part");
     global_list.init_list();
     global_list.store_node(loc);
-    ASSERT_EQ(global_list.find_node(sup), 0);
+    ASSERT_EQ(global_list.find_node(sup.get()), 0);
     global_list.link_nodes();
     ASSERT_TRUE(testsupport::poll_until([&] { return ready(loc); }));
     post(loc, "first");
@@ -286,7 +297,8 @@ TEST(EngineThreads, SuperstateLocationDoesNotPaceTheMachine) {
 
 TEST(EngineThreads, InterruptWaitsForMachineEntry) {
     journal.clear();
-    EqFSMlocation* loc = make_root("gated");
+    Root root("gated");
+    EqFSMlocation* loc = &root.loc;
     FSMstate* idle = nullptr;
     loc->state_ptr->get_st_name(1, 0, &idle);
     ASSERT_NE(idle, nullptr);
@@ -308,7 +320,8 @@ TEST(EngineThreads, InterruptWaitsForMachineEntry) {
 
 TEST(EngineThreads, EngineThreadsBlockServerSignals) {
     journal.clear();
-    EqFSMlocation* loc = make_root("masks");
+    Root root("masks");
+    EqFSMlocation* loc = &root.loc;
     FSMstate* idle = nullptr;
     loc->state_ptr->get_st_name(1, 0, &idle);
     idle->add_action("enter", record_mask);

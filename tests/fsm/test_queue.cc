@@ -1,7 +1,9 @@
-// The root's queues with real consumer threads: order, passes, merged signals, waiting events.
+// The root's queues with real consumer threads: order, passes, merged signals, waiting events,
+// bounds and the report of dropped events.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -68,6 +70,24 @@ class QueueTest : public ::testing::Test {
         root.post_event(&ev);
     }
     void signal() { root.post_event(nullptr); }
+    // Posts "p<producer>_<i>" from each producer thread, i counting up, with a signal after every
+    // `signal_every` events; returns when all producers are done.
+    void post_from_threads(int producers, int per_producer, int signal_every) {
+        std::vector<std::thread> threads;
+        for (int p = 0; p < producers; ++p) {
+            threads.emplace_back([=] {
+                for (int i = 0; i < per_producer; ++i) {
+                    post(("p" + std::to_string(p) + "_" + std::to_string(i)).c_str());
+                    if (i % signal_every == 0) {
+                        signal();
+                    }
+                }
+            });
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
     // Waits until the consumer has taken `n` ticks.
     bool wait_ticks(size_t n) { return Trace::get().wait_count("ev:timer@*#", n); }
     static Entries log() { return Trace::get().snapshot(); }
@@ -183,20 +203,7 @@ TEST_F(QueueTest, ProducersOnManyThreadsKeepTheirOwnOrder) {
     const int producers = 4;
     const int per_producer = 2000;
     events.start();
-    std::vector<std::thread> threads;
-    for (int p = 0; p < producers; ++p) {
-        threads.emplace_back([this, p] {
-            for (int i = 0; i < per_producer; ++i) {
-                post(("p" + std::to_string(p) + "_" + std::to_string(i)).c_str());
-                if (i % 97 == 0) {
-                    signal();
-                }
-            }
-        });
-    }
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    post_from_threads(producers, per_producer, 97);
     post("last");
     signal();
     ASSERT_TRUE(Trace::get().wait_count("ev:last@*#", 1));
@@ -216,4 +223,143 @@ TEST_F(QueueTest, ProducersOnManyThreadsKeepTheirOwnOrder) {
     for (int p = 0; p < producers; ++p) {
         EXPECT_EQ(next_of[p], per_producer);
     }
+}
+
+// ---- bounded queues ----
+
+namespace {
+
+// "Machine M: The event queue was full (limit L): N events were dropped." lines of the output:
+// the sum of N.
+size_t dropped_in_output(const std::string& out) {
+    size_t total = 0;
+    size_t at = 0;
+    while ((at = out.find("queue was full", at)) != std::string::npos) {
+        size_t n = 0;
+        size_t colon = out.find("): ", at);
+        EXPECT_EQ(std::sscanf(out.c_str() + colon, "): %zu", &n), 1) << out;
+        total += n;
+        at = colon;
+    }
+    return total;
+}
+
+}  // namespace
+
+TEST(BoundedQueue, EachLineKeepsWhatFitsAndReportsTheRestOnceAtTheEndOfItsPass) {
+    struct Row {
+        QueueConsumer::Line line;
+        const char* tag;
+        const char* tick;
+        const char* queue_name;
+    };
+    const Row rows[] = {
+        {QueueConsumer::EVENTS, "ev", "timer", "event"},
+        {QueueConsumer::IRQ1, "irq1", "irq1", "interrupt 1"},
+        {QueueConsumer::IRQ2, "irq2", "irq2", "interrupt 2"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.queue_name);
+        Trace::get().clear();
+        FSMrootstate root(nullptr, "M", "");
+        root.set_root(&root);
+        ASSERT_EQ(root.link_state(), 0);
+        root.init_state();
+        root.enter_state();
+        root.set_queue_limit(2);
+        EXPECT_EQ(root.get_queue_limit(), 2u);
+        QueueConsumer consumer(&root, row.line);
+        for (int i = 0; i < 5; ++i) {
+            FSMevent ev;
+            ev.set_event(("e" + std::to_string(i)).c_str(), "*");
+            consumer.post(&ev);
+        }
+        testing::internal::CaptureStdout();
+        consumer.start();
+        consumer.post(nullptr);
+        const std::string tag = row.tag;
+        const std::string tick = tag + ":" + row.tick + "@*#";
+        ASSERT_TRUE(Trace::get().wait_count(tick, 1));
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(Trace::get().snapshot(), (Entries{tag + ":e0@*#", tag + ":e1@*#", tick}));
+        const std::string text =
+            std::string("The ") + row.queue_name + " queue was full (limit 2): 3 events were dropped.";
+        EXPECT_EQ(root.get_error(), text);
+        EXPECT_EQ(out, "Machine M: " + text + "\n");
+        consumer.stop();
+    }
+}
+
+TEST_F(QueueTest, FloodAgainstASmallBoundDropsReportsOnceAndGivesTheMemoryBack) {
+    const int limit = 3000;
+    const int posted = 5000;
+    root.set_queue_limit(limit);
+    for (int i = 0; i < posted; ++i) {
+        post(std::to_string(i).c_str());
+    }
+    EXPECT_GE(root.queue_slots(0), static_cast<size_t>(limit));
+    EXPECT_EQ(root.queue_slots(1), 0u);
+    testing::internal::CaptureStdout();
+    events.start();
+    signal();
+    ASSERT_TRUE(wait_ticks(1));
+    std::string out = testing::internal::GetCapturedStdout();
+    Entries got = log();
+    ASSERT_EQ(got.size(), static_cast<size_t>(limit) + 1);
+    for (int i = 0; i < limit; ++i) {
+        ASSERT_EQ(got[i], "ev:" + std::to_string(i) + "@*#") << "at " << i;
+    }
+    const std::string text = "The event queue was full (limit 3000): 2000 events were dropped.";
+    EXPECT_EQ(root.get_error(), text);
+    EXPECT_EQ(out, "Machine R: " + text + "\n");
+    // A burst may come back next pass: the ring stays for now.
+    EXPECT_GE(root.queue_slots(0), static_cast<size_t>(limit));
+
+    // The next pass accepts events again, reports nothing, its first event clears the error, and
+    // as it hardly used the ring, the ring is given back.
+    testing::internal::CaptureStdout();
+    post("after");
+    signal();
+    ASSERT_TRUE(wait_ticks(2));
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log().at(limit + 1), "ev:after@*#");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(root.get_error(), std::string());
+    EXPECT_EQ(root.queue_slots(0), 0u);
+    // A small queue keeps its ring from pass to pass.
+    post("small");
+    signal();
+    ASSERT_TRUE(wait_ticks(3));
+    EXPECT_GT(root.queue_slots(0), 0u);
+    EXPECT_LE(root.queue_slots(0), 1024u);
+}
+
+TEST_F(QueueTest, ProducersAgainstAFullQueueLoseNothingSilently) {
+    const int producers = 4;
+    const int per_producer = 5000;
+    root.set_queue_limit(64);
+    testing::internal::CaptureStdout();
+    events.start();
+    post_from_threads(producers, per_producer, 50);
+    // Room for the closing event: whatever the producers left queued goes before it.
+    root.set_queue_limit(1000);
+    post("last");
+    signal();
+    ASSERT_TRUE(Trace::get().wait_count("ev:last@*#", 1));
+    ASSERT_TRUE(Trace::get().wait_for([](const Entries& e) { return e.back() == "ev:timer@*#"; }));
+    const std::string out = testing::internal::GetCapturedStdout();
+    Entries got = log();
+    std::vector<int> next_of(producers, 0);
+    size_t processed = 0;
+    for (const std::string& e : got) {
+        if (e == "ev:timer@*#" || e == "ev:last@*#") {
+            continue;
+        }
+        int p = e[4] - '0';
+        int i = std::stoi(e.substr(6));
+        ASSERT_GE(i, next_of[p]) << e;  // what was kept keeps its order
+        next_of[p] = i + 1;
+        ++processed;
+    }
+    EXPECT_EQ(processed + dropped_in_output(out), static_cast<size_t>(producers * per_producer));
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,15 +15,17 @@
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
-
 int alpha_builds = 0;
 int alpha_copy_builds = 0;
 int long_builds = 0;
 
+// The states the factories made; they belong to the application, which keeps them to the end.
+std::vector<std::unique_ptr<FSMstate>> built_states;
+
 void build_alpha(EqFSMlocation* loc) {
     alpha_builds++;
-    loc->state_ptr->add_state(1, new FSMstate("Idle", "", STATE));
+    built_states.push_back(std::make_unique<FSMstate>("Idle", "", STATE));
+    loc->state_ptr->add_state(1, built_states.back().get());
 }
 void build_alpha_copy(EqFSMlocation*) {
     alpha_copy_builds++;
@@ -41,10 +44,10 @@ class PostedRoot : public FSMrootstate {
 };
 
 // A root location whose machine part is a PostedRoot named state_name, with machine name fsm.
-EqFSMlocation* make_root(const char* state_name, const char* fsm) {
-    auto* loc = new EqFSMlocation(ROOT_STATE);
+std::unique_ptr<EqFSMlocation> make_root(const char* state_name, const char* fsm) {
+    auto loc = std::make_unique<EqFSMlocation>(ROOT_STATE);
     delete loc->state_ptr;
-    loc->state_ptr = new PostedRoot(loc, state_name);
+    loc->state_ptr = new PostedRoot(loc.get(), state_name);
     loc->state_ptr->set_root(loc->state_ptr);
     loc->fsm.set_state(loc->state_ptr);
     loc->description.set_state(loc->state_ptr);
@@ -81,64 +84,93 @@ class Registry : public ::testing::Test {
 node_info* init_list = &alpha_info;
 
 TEST_F(Registry, RootsRegisterOncePerStateName) {
-    EqFSMlocation* first = make_root("pump", "P1");
-    EqFSMlocation* second = make_root("pump", "P2");
-    global_list.store_node(first);
-    global_list.store_node(second);
+    auto first = make_root("pump", "P1");
+    auto second = make_root("pump", "P2");
+    global_list.store_node(first.get());
+    global_list.store_node(second.get());
     EXPECT_EQ(send("P1", "go"), 0);
     EXPECT_EQ(send("P2", "go"), 1);
-    EXPECT_EQ(posted(first)->posted, std::vector<std::string>{"go"});
-    EXPECT_TRUE(posted(second)->posted.empty());
+    EXPECT_EQ(posted(first.get())->posted, std::vector<std::string>{"go"});
+    EXPECT_TRUE(posted(second.get())->posted.empty());
+}
+
+TEST_F(Registry, FirstRootOfAMachineNameTakesItsEventsAndSuperstates) {
+    // Different state names, the same machine name: both register, the first one answers.
+    auto first = make_root("pumpA", "plant");
+    auto second = make_root("pumpB", "plant");
+    global_list.store_node(first.get());
+    global_list.store_node(second.get());
+    EXPECT_EQ(second->state_ptr->get_root(), second->state_ptr);  // registered
+    EXPECT_EQ(send("plant", "go"), 0);
+    EXPECT_EQ(posted(first.get())->posted, std::vector<std::string>{"go"});
+    EXPECT_TRUE(posted(second.get())->posted.empty());
+    auto sup = std::make_unique<EqFSMlocation>(SUPER_STATE);
+    sup->state_ptr->set_name("valve");
+    sup->fsm.set_value("plant");
+    EXPECT_EQ(global_list.find_node(sup.get()), 0);
+    EXPECT_EQ(sup->state_ptr->get_root(), first->state_ptr);
+    EXPECT_EQ(first->state_ptr->resolve_link("valve"), sup->state_ptr);
+    EXPECT_EQ(second->state_ptr->resolve_link("valve"), nullptr);
+}
+
+TEST_F(Registry, EmptiedRegistryTakesTheSameNamesAgain) {
+    auto first = make_root("pump", "P");
+    global_list.store_node(first.get());
+    global_list.init_list();
+    auto again = make_root("pump", "P");
+    global_list.store_node(again.get());
+    EXPECT_EQ(send("P", "go"), 0);
+    EXPECT_EQ(posted(again.get())->posted, std::vector<std::string>{"go"});
 }
 
 TEST_F(Registry, SendEventMatchesMachineNameExactly) {
-    EqFSMlocation* loc = make_root("pump", "Pump");
-    global_list.store_node(loc);
+    auto loc = make_root("pump", "Pump");
+    global_list.store_node(loc.get());
     EXPECT_EQ(send("pump", "go"), 1);
     EXPECT_EQ(send("Pum", "go"), 1);
     EXPECT_EQ(send(nullptr, "go"), 1);
     EXPECT_EQ(send("Pump", "go"), 0);
-    EXPECT_EQ(posted(loc)->posted.size(), 1u);
+    EXPECT_EQ(posted(loc.get())->posted.size(), 1u);
 }
 
 TEST_F(Registry, OnlyRootLocationsRegister) {
-    auto* sup = new EqFSMlocation(SUPER_STATE);
+    auto sup = std::make_unique<EqFSMlocation>(SUPER_STATE);
     sup->fsm.set_value("S");
-    global_list.store_node(sup);
+    global_list.store_node(sup.get());
     EXPECT_EQ(send("S", "go"), 1);
     global_list.store_node(nullptr);
 }
 
 TEST_F(Registry, SuperstateAttachesToRootOfItsMachineName) {
-    EqFSMlocation* root = make_root("station", "plant");
-    global_list.store_node(root);
-    auto* sup = new EqFSMlocation(SUPER_STATE);
+    auto root = make_root("station", "plant");
+    global_list.store_node(root.get());
+    auto sup = std::make_unique<EqFSMlocation>(SUPER_STATE);
     sup->state_ptr->set_name("pump");
     sup->fsm.set_value("plant");
-    auto* member = new FSMstate("Off", "", STATE);
-    sup->state_ptr->add_state(1, member);
-    EXPECT_EQ(global_list.find_node(sup), 0);
+    auto member = std::make_unique<FSMstate>("Off", "", STATE);
+    sup->state_ptr->add_state(1, member.get());
+    EXPECT_EQ(global_list.find_node(sup.get()), 0);
     EXPECT_EQ(sup->state_ptr->get_root(), root->state_ptr);
     EXPECT_EQ(member->get_root(), root->state_ptr);
     EXPECT_EQ(root->state_ptr->resolve_link("pump"), sup->state_ptr);
 
-    auto* stray = new EqFSMlocation(SUPER_STATE);
+    auto stray = std::make_unique<EqFSMlocation>(SUPER_STATE);
     stray->fsm.set_value("Plant");
-    EXPECT_EQ(global_list.find_node(stray), 1);
+    EXPECT_EQ(global_list.find_node(stray.get()), 1);
     EXPECT_EQ(stray->state_ptr->get_root(), nullptr);
     // A root location is not attached anywhere.
-    EXPECT_EQ(global_list.find_node(root), 0);
+    EXPECT_EQ(global_list.find_node(root.get()), 0);
 }
 
 TEST_F(Registry, SuperstateCannotAttachToEmptyRegistry) {
-    auto* sup = new EqFSMlocation(SUPER_STATE);
+    auto sup = std::make_unique<EqFSMlocation>(SUPER_STATE);
     sup->fsm.set_value("");
-    EXPECT_EQ(global_list.find_node(sup), 1);
+    EXPECT_EQ(global_list.find_node(sup.get()), 1);
 }
 
 TEST_F(Registry, EmptiedRegistryStartsNoMachine) {
-    EqFSMlocation* loc = make_root("pump", "P");
-    global_list.store_node(loc);
+    auto loc = make_root("pump", "P");
+    global_list.store_node(loc.get());
     eq_init_prolog();
     EXPECT_EQ(send("P", "go"), 1);
     eq_init_epilog();
@@ -180,6 +212,27 @@ TEST(Hooks, FirstFactoryOfTheNameBuildsTheMachine) {
     delete loc;
 }
 
+TEST(Hooks, ChangesOfTheFactoryChainAreFollowed) {
+    alpha_builds = alpha_copy_builds = long_builds = 0;
+    gbl_fct_name = "alpha";
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(alpha_builds, 1);
+    // A new head with its own "alpha" in front.
+    node_info front = {&alpha_info, "alpha", build_long};
+    init_list = &front;
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(long_builds, 1);
+    EXPECT_EQ(alpha_builds, 1);
+    // A record appended to the chain in use.
+    node_info appended = {nullptr, "gamma", build_alpha_copy};
+    long_info.link = &appended;
+    gbl_fct_name = "gamma";
+    delete eq_create(CodeFsmSuperState, nullptr);
+    EXPECT_EQ(alpha_copy_builds, 1);
+    long_info.link = nullptr;
+    init_list = &alpha_info;
+}
+
 TEST(Hooks, LongestFactoryNameMatches) {
     long_builds = 0;
     gbl_fct_name = "abcdefghijklmnopqrstuvwx";
@@ -212,8 +265,8 @@ TEST(Hooks, EmptyKindIsReported) {
 
 TEST(Hooks, QuietHooksChangeNothing) {
     global_list.init_list();
-    EqFSMlocation* loc = make_root("quiet", "Q");
-    global_list.store_node(loc);
+    auto loc = make_root("quiet", "Q");
+    global_list.store_node(loc.get());
     post_init_prolog();
     post_init_epilog();
     refresh_prolog();
@@ -233,7 +286,9 @@ TEST(Hooks, FirstLocationLeavesAHeldClientMutexHeld) {
     std::atomic<bool> created{false};
     std::thread creator([&] {
         gbl_fct_name = "";
-        EXPECT_NE(eq_create(CodeFsmRootState, nullptr), nullptr);
+        EqFct* loc = eq_create(CodeFsmRootState, nullptr);
+        EXPECT_NE(loc, nullptr);
+        delete loc;
         created = true;
     });
     // The creator waits for the mutex; had it been initialised again, it would be free now.

@@ -5,23 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "fsm.h"
 #include "fsm_client.h"
 #include "journal.h"
 #include "locations.h"
+#include "machine_stop.h"
 #include "velko_test.h"
-
-// The program ends with _Exit (the engine threads never end), which skips ThreadSanitizer's own
-// exit status: stop at the first report so that a race fails the test.
-extern "C" const char* __tsan_default_options() {
-    return "halt_on_error=1";
-}
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
+const bool machine_stop_installed = testsupport::install_machine_stop();
 
 testsupport::Journal journal;
 
@@ -143,6 +139,9 @@ bool has_line(const std::string& line) {
 
 class DataServer : public ::testing::Test {
   protected:
+    // The machines stop before their server goes.
+    void TearDown() override { EqFSMlocation::stop_all_engines(); }
+
     void SetUp() override {
         oven = new Oven;
         oven->temp->set_value(41);
@@ -155,8 +154,7 @@ class DataServer : public ::testing::Test {
                                .write(dir.file("data.conf"));
         velko::ServerOptions options;
         options.config_file = conf;
-        // Never destroyed: the machine's engine threads use the locations until the process ends.
-        server = new velko::Server(options, velko::application_hooks());
+        server = std::make_unique<velko::Server>(options, velko::application_hooks());
         ASSERT_EQ(server->start(), 0) << server->error();
         ctrl = dynamic_cast<EqFSMlocation*>(server->find_location("CTRL"));
         ASSERT_NE(ctrl, nullptr);
@@ -173,7 +171,7 @@ class DataServer : public ::testing::Test {
     }
 
     testsupport::TempDir dir;
-    velko::Server* server = nullptr;
+    std::unique_ptr<velko::Server> server;
     EqFSMlocation* ctrl = nullptr;
 };
 

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "fsm.h"
 #include "fsm_client.h"
 #include "journal.h"
+#include "machine_stop.h"
 #include "velko_test.h"
 
 extern "C" const char* __tsan_default_options() {
@@ -20,7 +22,7 @@ extern "C" const char* __tsan_default_options() {
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
+const bool machine_stop_installed = testsupport::install_machine_stop();
 
 std::atomic<int> refreshes{0};
 std::atomic<int> bad_reads{0};
@@ -108,8 +110,8 @@ TEST(MachinePair, MachinesReadingEachOthersFlowsNeverDeadlock) {
                            .write(dir.file("pair.conf"));
     velko::ServerOptions options;
     options.config_file = conf;
-    // Never destroyed: the engine threads use the locations until the process ends.
-    auto* server = new velko::Server(options, velko::application_hooks());
+    // The locations outlive the server; the end of the test stops their machines.
+    auto server = std::make_unique<velko::Server>(options, velko::application_hooks());
     ASSERT_EQ(server->start(), 0) << server->error();
 
     // Every cycle flips both machines, so each refresh races the other machine's switch and its

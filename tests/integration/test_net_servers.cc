@@ -189,6 +189,11 @@ TEST_F(NetServers, TheCommandLineClientDrivesAndWatchesAMachine) {
     ChildOutcome start = velko({"set", "--token-file", token, kEvent, "start:*"});
     EXPECT_EQ(start.status, 0) << start.err;
     ASSERT_TRUE(value_shows(kFlow2, "Busy")) << logs();
+    // The monitor samples once per update cycle: stop only after it has seen the busy state, so a
+    // slow cycle cannot fold the two changes into none.
+    ASSERT_TRUE(
+        poll_until([&] { return testsupport::read_file(monitor_log).find("Busy") != std::string::npos; }, kBound))
+        << testsupport::read_file(monitor_log);
     EXPECT_EQ(velko({"set", "--token-file", token, kEvent, "stop:*"}).status, 0);
     int status = monitor->wait(kBound);
     ASSERT_NE(status, -1) << "the monitor did not end after three changes";

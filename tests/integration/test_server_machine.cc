@@ -10,6 +10,7 @@
 #include "fsm.h"
 #include "fsm_client.h"
 #include "journal.h"
+#include "machine_stop.h"
 #include "plant_machine.h"
 #include "velko_test.h"
 
@@ -17,12 +18,15 @@ node_info* init_list = plant::plant_chain();
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
+const bool machine_stop_installed = testsupport::install_machine_stop();
 
 using fsmtest::cycle_until;
 
 class PlantServer : public ::testing::Test {
   protected:
+    // The machines stop before their server goes.
+    void TearDown() override { EqFSMlocation::stop_all_engines(); }
+
     void SetUp() override {
         std::string conf = testsupport::ConfigWriter("TEST.FAC", "PLANT")
                                .rate(10)
@@ -38,8 +42,7 @@ class PlantServer : public ::testing::Test {
                                .write(dir.file("plant.conf"));
         velko::ServerOptions options;
         options.config_file = conf;
-        // Never destroyed: the machine's engine threads use the locations until the process ends.
-        server = new velko::Server(options, velko::application_hooks());
+        server = std::make_unique<velko::Server>(options, velko::application_hooks());
         ASSERT_EQ(server->start(), 0) << server->error();
         // The machine is running once its flows report an active machine part.
         ASSERT_TRUE(cycle_until(*server, [&] { return flow_active("CTRL/FLOW_1"); }));
@@ -59,7 +62,7 @@ class PlantServer : public ::testing::Test {
     }
 
     testsupport::TempDir dir;
-    velko::Server* server = nullptr;
+    std::unique_ptr<velko::Server> server;
     fsmtest::Client client{"TEST.FAC/PLANT/"};
 };
 
@@ -204,4 +207,41 @@ TEST_F(PlantServer, ReadsStayWholeWhileTheMachineSwitches) {
     done.store(true);
     reader.join();
     EXPECT_EQ(odd, "");
+}
+
+// The configured bound of the root's queues: a flood beyond it is dropped, shown as the location's
+// error and named in one line of the server's output; the setting survives a save.
+TEST(PlantServerQueue, AFloodBeyondTheConfiguredLimitIsDroppedAndReported) {
+    testsupport::TempDir dir;
+    std::string conf = testsupport::ConfigWriter("TEST.FAC", "PLANT")
+                           .rate(10)
+                           .line("event_queue_limit 5")
+                           .location("CTRL", CodeFsmRootState, "controller")
+                           .property("FSM", "plant")
+                           .property("FLOW_1", "0 0 0 0 \"Idle\"")
+                           .location("UNIT", CodeFsmSuperState, "unit")
+                           .property("FSM", "plant")
+                           .write(dir.file("plant.conf"));
+    velko::ServerOptions options;
+    options.config_file = conf;
+    auto* server = new velko::Server(options, velko::application_hooks());  // never destroyed: see above
+    ASSERT_EQ(server->start(), 0) << server->error();
+    EqFct* ctrl = server->find_location("CTRL");
+    ASSERT_NE(ctrl, nullptr);
+    // The event thread is running once the first update cycles have passed through.
+    ASSERT_TRUE(cycle_until(*server, [&] { return velko::event_queue_limit() == 5 && ctrl->get_error() == 0; }));
+    testing::internal::CaptureStdout();
+    FSMevent ev;
+    ev.set_event("nothing", "*");
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_EQ(send_event(const_cast<char*>("plant"), &ev), 0);
+    }
+    const std::string text = "The event queue was full (limit 5): 3 events were dropped.";
+    const bool shown = cycle_until(*server, [&] { return ctrl->get_errorstr() == text; });
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(shown) << ctrl->get_errorstr();
+    EXPECT_EQ(ctrl->get_error(), velko::ERR_LIMIT);
+    EXPECT_NE(out.find("Machine plant (location CTRL): " + text + "\n"), std::string::npos) << out;
+    ASSERT_EQ(server->save_config(), 0) << server->error();
+    EXPECT_NE(testsupport::read_file(conf).find("\nevent_queue_limit 5\n"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 #include "fsm.h"
 #include "fsm_client.h"
 #include "journal.h"
+#include "machine_stop.h"
 #include "plant_machine.h"
 #include "velko_test.h"
 
@@ -15,15 +16,16 @@ node_info* init_list = plant::plant_chain();
 
 namespace {
 
-const bool fast_exit_installed = testsupport::install_fast_exit();
+const bool machine_stop_installed = testsupport::install_machine_stop();
 
 using fsmtest::cycle_until;
 
-// Starts a server (never destroyed: engine threads use its locations until the process ends).
-velko::Server* start_server(const std::string& conf) {
+// Starts a server. Its locations outlive it, so its machines may run on after it goes, until the
+// end of the test stops them.
+std::unique_ptr<velko::Server> start_server(const std::string& conf) {
     velko::ServerOptions options;
     options.config_file = conf;
-    auto* server = new velko::Server(options, velko::application_hooks());
+    auto server = std::make_unique<velko::Server>(options, velko::application_hooks());
     EXPECT_EQ(server->start(), 0) << server->error();
     return server;
 }
@@ -49,7 +51,7 @@ TEST(ServerStartup, ConfiguredFlowAttributesChooseStartState) {
         .property("FSM", "plant")
         .property("FLOW_1", "1 0 0 0 \"Busy starts here\"");
     std::string conf = with_unit(w).write(dir.file("attr.conf"));
-    velko::Server* server = start_server(conf);
+    std::unique_ptr<velko::Server> server = start_server(conf);
     fsmtest::Client client("TEST.FAC/ATTR/");
     ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "CTRL/FLOW_1"); }));
     EqData d = client.get("CTRL/FLOW_1");
@@ -71,7 +73,7 @@ TEST(ServerStartup, SuperstateWithoutRootIsReportedAndServerRuns) {
     with_unit(w).location("STRAY", CodeFsmSuperState, "unit").property("FSM", "elsewhere");
     std::string conf = w.write(dir.file("orphan.conf"));
     testing::internal::CaptureStdout();
-    velko::Server* server = start_server(conf);
+    std::unique_ptr<velko::Server> server = start_server(conf);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("The parent of STRAY is undefined\n"), std::string::npos) << out;
     fsmtest::Client client("TEST.FAC/ORPHAN/");
@@ -91,7 +93,7 @@ TEST(ServerStartup, SecondRootOfRegisteredMachineStaysIdle) {
     w.location("FIRST", CodeFsmRootState, "controller").property("FSM", "plant");
     with_unit(w).location("SECOND", CodeFsmRootState, "controller").property("FSM", "plant2");
     std::string conf = w.write(dir.file("twins.conf"));
-    velko::Server* server = start_server(conf);
+    std::unique_ptr<velko::Server> server = start_server(conf);
     fsmtest::Client client("TEST.FAC/TWINS/");
     ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "FIRST/FLOW_1"); }));
     FSMevent ev;
@@ -111,7 +113,7 @@ TEST(ServerStartup, LocationWithoutFactoryHasEmptyMachine) {
     with_unit(w).location("BARE", CodeFsmRootState, "nosuchkind").property("FSM", "bare");
     std::string conf = w.write(dir.file("bare.conf"));
     testing::internal::CaptureStdout();
-    velko::Server* server = start_server(conf);
+    std::unique_ptr<velko::Server> server = start_server(conf);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     fsmtest::Client client("TEST.FAC/BARE/");
     ASSERT_TRUE(cycle_until(*server, [&] { return machine_part_active(client, "CTRL/FLOW_1"); }));
@@ -141,7 +143,7 @@ void expect_typo_reported_and_kept(const std::string& ctrl_flow, const std::stri
     const std::vector<std::string> configured = {"FSM \"plant\"", "FLOW_1 " + ctrl_flow, "FLOW_2 0 0 0 0 \"unit\"",
                                                  "FSM " + unit_fsm, "FLOW_1 0 0 0 0 \"Off\""};
     testing::internal::CaptureStdout();
-    velko::Server* server = start_server(conf);
+    std::unique_ptr<velko::Server> server = start_server(conf);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find(message + "\n"), std::string::npos) << out;
     fsmtest::Client client("TEST.FAC/TYPO/");

@@ -76,9 +76,10 @@ inline bool poll_until(const std::function<bool()>& cond, std::chrono::milliseco
     return true;
 }
 
-// Machines' engine threads never end and may be mid-pass when the last test finishes, so a
-// program that starts machines ends with _Exit once the results are printed, instead of running
-// static destructors under those threads. Call once, from a static initialiser of the test file.
+// A program whose machines cannot all be stopped (a start refused half way leaves threads that no
+// location records) ends with _Exit once the results are printed, instead of running static
+// destructors under those threads. Programs whose machines started use machine_stop.h instead.
+// Call once, from a static initialiser of the test file.
 class FastExit : public ::testing::EmptyTestEventListener {
   public:
     void OnTestProgramEnd(const ::testing::UnitTest& unit) override {

@@ -4,8 +4,11 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <ctime>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "velko.h"
@@ -341,6 +344,15 @@ class FSMrootstate : public FSMsuperstate {
     void post_event(FSMevent* ep) override;
     void post_irq1(FSMevent* ep) override;
     void post_irq2(FSMevent* ep) override;
+    // How many events each of the three queues may hold; an event posted to a full queue is
+    // dropped and reported at the end of the queue's next pass. New roots take the server's
+    // event_queue_limit setting (1 000 000 without a server).
+    void set_queue_limit(size_t n);
+    size_t get_queue_limit();
+    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2). A queue that grew
+    // beyond 1024 slots gives them back at the end of a pass in which it stayed below a quarter
+    // of them.
+    size_t queue_slots(int which);
 
   private:
     class link_entry {
@@ -351,6 +363,8 @@ class FSMrootstate : public FSMsuperstate {
 
     // Events waiting for their engine thread. A pass starts with signal(); the consumer drains
     // every queued event, then gets one synthetic event (dequeue returns 0) and sleeps again.
+    // Events are kept in a ring of reused slots, at most `limit` of them; an event posted to a
+    // full queue is dropped and counted.
     class queue {
       public:
         queue();
@@ -360,14 +374,35 @@ class FSMrootstate : public FSMsuperstate {
         void enqueue(FSMevent& er);
         int dequeue(FSMevent& er);
         void signal();
+        void set_limit(size_t n);
+        size_t get_limit();
+        // Slots reserved for waiting events (taken or free).
+        size_t slot_count();
+        // Events dropped since the pass before the last one ended, counted when the last pass
+        // ended. For the consumer only, after dequeue returned 0.
+        size_t dropped_in_pass() const { return reported; }
 
       private:
+        struct pending {
+            std::string name;
+            std::string state;
+        };
+        void grow();
+
         pthread_mutex_t mux;
         pthread_cond_t cond;
         int flag;
-        std::vector<FSMevent*> event;
-        size_t head;  // index of the oldest pending event in `event`
+        std::vector<pending> slot;  // a ring; its size is 0 or a power of two
+        size_t head;                // the oldest waiting event's slot
+        size_t count;               // waiting events
+        size_t highest;             // most events waiting at once since the last pass ended
+        size_t limit;
+        size_t dropped;   // events dropped since the last pass ended
+        size_t reported;  // what `dropped` held when the last pass ended
     };
+
+    // Reports events that a full queue dropped during the pass that just ended.
+    void report_dropped(queue& q, const char* which);
 
     queue event_fifo;
     queue irq1_fifo;
@@ -481,6 +516,17 @@ class EqFSMlocation : public EqFct {
     void complete() override;
     void interrupt1();
     void interrupt2();
+    // Called by the registry, holding mux, once it has started the three engine threads.
+    void mark_engines_started();
+    // For tests, so that their programs can end normally: makes the three engine threads finish
+    // after the event they are processing (each is woken by one more pass of its queue) and joins
+    // them. Events still queued stay queued. Does nothing when the threads do not run. The
+    // destructor calls it, so a location never goes while its threads run.
+    void stop_engines();
+    // stop_engines() on every location whose engine threads run.
+    static void stop_all_engines();
+    // Whether stop_engines() asked the engine threads to finish.
+    bool engines_stopping() const { return engines_stop.load(std::memory_order_acquire); }
 
     pthread_mutex_t mux;
     pthread_cond_t cond;
@@ -510,6 +556,8 @@ class EqFSMlocation : public EqFct {
 
   private:
     size_t prop_mux_count;  // how many mutexes bind() created
+    bool engines_started;   // guarded by mux
+    std::atomic<bool> engines_stop;
     std::string link_fault_;
     // Starts one pass of queue 0 (events), 1 (interrupt line 1) or 2 (line 2) once the machine is ready.
     void start_pass(int queue);
@@ -548,6 +596,10 @@ class FSMlist {
 
   private:
     std::vector<entry*> list;
+    // Indexes of list, so that registering and finding machines take constant time: the root
+    // state names registered, and the first entry of each machine name.
+    std::unordered_set<std::string> state_names;
+    std::unordered_map<std::string, entry*> by_fsm;
 };
 
 // Process-wide objects.

@@ -1,7 +1,10 @@
 // The FSM location: hosts a machine's root or a superstate, publishes it through its properties
 // and runs a root machine in three engine threads.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "fsm.h"
 #include "fsm_sync.h"
@@ -10,6 +13,13 @@ namespace {
 
 // Longest flow name taken from a flow property's configured text.
 constexpr int kFlowNameMax = 255;
+
+// The locations whose engine threads run, for stop_all_engines.
+std::mutex running_mux;
+std::vector<EqFSMlocation*>& running() {
+    static std::vector<EqFSMlocation*>* list = new std::vector<EqFSMlocation*>;
+    return *list;
+}
 
 // The flow name is the first word of the configured text: up to the first space, at most
 // str_data_len - 1 characters (the stored length counts the NUL) and never past the text's end.
@@ -45,7 +55,9 @@ EqFSMlocation::EqFSMlocation(int type)
       status("FAULT the error detected in the active state", this),
       prop_mux(nullptr),
       prop_amux(),
-      prop_mux_count(0) {
+      prop_mux_count(0),
+      engines_started(false),
+      engines_stop(false) {
     pthread_mutex_init(&prop_amux, nullptr);
     fsm_mutex_init(&mux);
     fsm_cond_init(&cond);
@@ -62,6 +74,7 @@ EqFSMlocation::EqFSMlocation(int type)
 }
 
 EqFSMlocation::~EqFSMlocation() {
+    stop_engines();
     if (state_ptr != nullptr && (state_ptr->get_type() == SUPER_STATE || state_ptr->get_type() == ROOT_STATE)) {
         delete state_ptr;
     }
@@ -182,9 +195,10 @@ void* interrupt_engine(void* ptr, void (FSMsuperstate::*line)(FSMevent*)) {
         pthread_cond_wait(&lp->cond, &lp->mux);
     }
     pthread_mutex_unlock(&lp->mux);
-    for (;;) {
+    while (!lp->engines_stopping()) {
         (lp->state_ptr->*line)(&event);
     }
+    return nullptr;
 }
 
 }  // namespace
@@ -205,9 +219,10 @@ void* event_engine(void* ptr) {
         pthread_cond_broadcast(&lp->cond);
     }
     pthread_mutex_unlock(&lp->mux);
-    for (;;) {
+    while (!lp->engines_stopping()) {
         sp->process_event(&event);
     }
+    return nullptr;
 }
 
 void* irq1_engine(void* ptr) {
@@ -216,4 +231,47 @@ void* irq1_engine(void* ptr) {
 
 void* irq2_engine(void* ptr) {
     return interrupt_engine(ptr, &FSMsuperstate::process_irq2);
+}
+
+void EqFSMlocation::mark_engines_started() {
+    engines_started = true;
+    std::lock_guard<std::mutex> lock(running_mux);
+    running().push_back(this);
+}
+
+void EqFSMlocation::stop_engines() {
+    pthread_mutex_lock(&mux);
+    bool started = engines_started;
+    engines_started = false;
+    pthread_mutex_unlock(&mux);
+    if (!started) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(running_mux);
+        running().erase(std::remove(running().begin(), running().end(), this), running().end());
+    }
+    engines_stop.store(true, std::memory_order_release);
+    // A pass wakes each thread even when it sleeps in its queue; it sees the request after that
+    // pass's current event.
+    state_ptr->post_event(nullptr);
+    state_ptr->post_irq1(nullptr);
+    state_ptr->post_irq2(nullptr);
+    pthread_join(update_id, nullptr);
+    pthread_join(irq1_id, nullptr);
+    pthread_join(irq2_id, nullptr);
+}
+
+void EqFSMlocation::stop_all_engines() {
+    for (;;) {
+        EqFSMlocation* lp = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(running_mux);
+            if (running().empty()) {
+                return;
+            }
+            lp = running().back();
+        }
+        lp->stop_engines();
+    }
 }

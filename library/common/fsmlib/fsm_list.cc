@@ -3,15 +3,15 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "fsm.h"
+#include "fsm_engine_start.h"
 
 namespace {
 
-bool same_text(const char* a, const char* b) {
-    return strcmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0;
+std::string text_of(const char* s) {
+    return s != nullptr ? s : "";
 }
 
 }  // namespace
@@ -27,6 +27,8 @@ void FSMlist::init_list() {
         delete e;
     }
     list.clear();
+    state_names.clear();
+    by_fsm.clear();
 }
 
 void FSMlist::store_node(EqFSMlocation* elp) {
@@ -37,17 +39,17 @@ void FSMlist::store_node(EqFSMlocation* elp) {
     if (sp->get_type() != ROOT_STATE) {
         return;
     }
-    for (entry* e : list) {
-        if (same_text(e->base->get_name(), sp->get_name())) {
-            return;
-        }
+    // The first registration of a state name wins.
+    if (!state_names.insert(text_of(sp->get_name())).second) {
+        return;
     }
     entry* e = new entry;
-    e->fsm = elp->fsm.value() != nullptr ? elp->fsm.value() : "";
+    e->fsm = text_of(elp->fsm.value());
     e->loc = elp;
     e->base = sp;
     sp->set_root(sp);
     list.push_back(e);
+    by_fsm.emplace(e->fsm, e);  // keeps the first entry of a machine name
 }
 
 int FSMlist::find_node(EqFSMlocation* elp) {
@@ -58,16 +60,16 @@ int FSMlist::find_node(EqFSMlocation* elp) {
     if (sp->get_type() != SUPER_STATE) {
         return 0;
     }
-    for (entry* e : list) {
-        if (same_text(e->fsm.c_str(), elp->fsm.value())) {
-            sp->set_root(e->base);
-            if (auto* root = dynamic_cast<FSMrootstate*>(e->base)) {
-                root->register_link(sp);
-            }
-            return 0;
-        }
+    auto found = by_fsm.find(text_of(elp->fsm.value()));
+    if (found == by_fsm.end()) {
+        return 1;
     }
-    return 1;
+    entry* e = found->second;
+    sp->set_root(e->base);
+    if (auto* root = dynamic_cast<FSMrootstate*>(e->base)) {
+        root->register_link(sp);
+    }
+    return 0;
 }
 
 void FSMlist::link_nodes() {
@@ -75,6 +77,7 @@ void FSMlist::link_nodes() {
     pthread_attr_init(&attr);
     (void)pthread_attr_setscope(&attr, PTHREAD_SCOPE_PROCESS);  // Linux refuses; system scope is fine
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+    size_t started = 0;
     for (entry* e : list) {
         EqFSMlocation* lp = e->loc;
         // A machine that cannot be linked still runs what was linked; its location says why, once
@@ -96,11 +99,21 @@ void FSMlist::link_nodes() {
         sigaddset(&blocked, SIGUSR2);
         sigaddset(&blocked, 23);
         pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-        pthread_create(&lp->irq1_id, &attr, irq1_engine, lp);
-        pthread_create(&lp->irq2_id, &attr, irq2_engine, lp);
-        pthread_create(&lp->update_id, &attr, event_engine, lp);
+        const char* which = "";
+        int err = start_engines(lp, &attr, &which);
+        if (err == 0) {
+            lp->mark_engines_started();
+        }
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         pthread_mutex_unlock(&lp->mux);
+        if (err != 0) {
+            // A server without all its machines must not look as if it runs: the start fails.
+            velko::fail_start("The machine " + text_of(e->base->get_name()) + " of location " + lp->name() +
+                              " cannot run: its " + which + " thread could not be created after " +
+                              std::to_string(started) + " machine(s) had started. " + thread_limit_text(err));
+            break;
+        }
+        ++started;
     }
     pthread_attr_destroy(&attr);
 }
@@ -109,11 +122,10 @@ int FSMlist::signal_node(char* fsm, FSMevent* ep) {
     if (fsm == nullptr) {
         return 1;
     }
-    for (entry* e : list) {
-        if (e->fsm == fsm) {
-            e->base->post_event(ep);
-            return 0;
-        }
+    auto found = by_fsm.find(fsm);
+    if (found == by_fsm.end()) {
+        return 1;
     }
-    return 1;
+    found->second->base->post_event(ep);
+    return 0;
 }

@@ -1,71 +1,7 @@
 // The root machine: its three event queues with the pacing of passes, the link table and the archive.
 #include <cstdio>
-#include <cstring>
 
 #include "fsm.h"
-#include "fsm_sync.h"
-
-// ---- queue ----
-// Pending events live in `event` from index `head` on. Taking an event advances `head`; the list
-// is compacted when it drains or when the consumed front passes half of it, so taking and giving
-// stay O(1) amortised however many events wait.
-
-FSMrootstate::queue::queue() : flag(0), head(0) {
-    fsm_mutex_init(&mux);
-    fsm_cond_init(&cond);
-}
-
-FSMrootstate::queue::~queue() {
-    for (size_t i = head; i < event.size(); ++i) {
-        delete event[i];
-    }
-    event.clear();
-    pthread_cond_destroy(&cond);
-    pthread_mutex_destroy(&mux);
-}
-
-void FSMrootstate::queue::enqueue(FSMevent& er) {
-    // The copy is made before taking the lock so producers hold it only to append.
-    FSMevent* copy = new FSMevent;
-    copy->set_event(er.get_name(), er.get_state());
-    pthread_mutex_lock(&mux);
-    event.push_back(copy);
-    pthread_mutex_unlock(&mux);
-}
-
-int FSMrootstate::queue::dequeue(FSMevent& er) {
-    pthread_mutex_lock(&mux);
-    while (flag == 0) {
-        pthread_cond_wait(&cond, &mux);
-    }
-    if (head == event.size()) {
-        flag = 0;
-        pthread_mutex_unlock(&mux);
-        return 0;
-    }
-    FSMevent* oldest = event[head];
-    event[head] = nullptr;
-    ++head;
-    if (head == event.size()) {
-        event.clear();
-        head = 0;
-    } else if (head > event.size() / 2) {
-        event.erase(event.begin(), event.begin() + static_cast<std::ptrdiff_t>(head));
-        head = 0;
-    }
-    pthread_mutex_unlock(&mux);
-    // The event left the list under the lock, so it is this consumer's alone now.
-    er.set_event(oldest->get_name(), oldest->get_state());
-    delete oldest;
-    return 1;
-}
-
-void FSMrootstate::queue::signal() {
-    pthread_mutex_lock(&mux);
-    flag = 1;
-    pthread_cond_signal(&cond);
-    pthread_mutex_unlock(&mux);
-}
 
 // ---- the root machine ----
 
@@ -110,6 +46,41 @@ FSMstate* FSMrootstate::resolve_link(const char* nm) {
         }
     }
     return nullptr;
+}
+
+void FSMrootstate::set_queue_limit(size_t n) {
+    event_fifo.set_limit(n);
+    irq1_fifo.set_limit(n);
+    irq2_fifo.set_limit(n);
+}
+
+size_t FSMrootstate::get_queue_limit() {
+    return event_fifo.get_limit();
+}
+
+size_t FSMrootstate::queue_slots(int which) {
+    return (which == 1 ? irq1_fifo : which == 2 ? irq2_fifo : event_fifo).slot_count();
+}
+
+// The machine's error text says what was lost; the server's output also names the machine, by its
+// FSM value and location when it has one.
+void FSMrootstate::report_dropped(queue& q, const char* which) {
+    const size_t n = q.dropped_in_pass();
+    if (n == 0) {
+        return;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "The %s queue was full (limit %zu): %zu %s dropped.", which, q.get_limit(), n,
+                  n == 1 ? "event was" : "events were");
+    EqFSMlocation* loc = get_location();
+    if (loc) {
+        std::printf("Machine %s (location %s): %s\n", loc->fsm.value(), loc->name().c_str(), text);
+    } else {
+        std::printf("Machine %s: %s\n", get_name(), text);
+    }
+    std::fflush(stdout);
+    set_error(text);
+    server_error(this, velko::ERR_LIMIT, text);
 }
 
 void FSMrootstate::init_state() {
@@ -168,16 +139,21 @@ int FSMrootstate::process_event(FSMevent* ep) {
     if (!ep) {
         return 0;
     }
-    if (event_fifo.dequeue(*ep) == 0) {
-        ep->set_event("timer", "*");
-        // A machine run without the server hooks has no remote-call client to update.
-        if (velko_call) {
-            pthread_mutex_lock(&velko_mux);
-            velko_call->update(1);
-            pthread_mutex_unlock(&velko_mux);
-        }
+    if (event_fifo.dequeue(*ep) == 1) {
+        FSMsuperstate::process_event(ep);
+        return 0;
+    }
+    ep->set_event("timer", "*");
+    // A machine run without the server hooks has no remote-call client to update.
+    if (velko_call) {
+        pthread_mutex_lock(&velko_mux);
+        velko_call->update(1);
+        pthread_mutex_unlock(&velko_mux);
     }
     FSMsuperstate::process_event(ep);
+    // After the tick, whose refresh of the root clears its error text, so that the report stays
+    // shown until the next pass.
+    report_dropped(event_fifo, "event");
     return 0;
 }
 
@@ -185,18 +161,24 @@ void FSMrootstate::process_irq1(FSMevent* ep) {
     if (!ep) {
         return;
     }
-    if (irq1_fifo.dequeue(*ep) == 0) {
-        ep->set_event("irq1", "*");
+    if (irq1_fifo.dequeue(*ep) == 1) {
+        FSMsuperstate::process_irq1(ep);
+        return;
     }
+    ep->set_event("irq1", "*");
     FSMsuperstate::process_irq1(ep);
+    report_dropped(irq1_fifo, "interrupt 1");
 }
 
 void FSMrootstate::process_irq2(FSMevent* ep) {
     if (!ep) {
         return;
     }
-    if (irq2_fifo.dequeue(*ep) == 0) {
-        ep->set_event("irq2", "*");
+    if (irq2_fifo.dequeue(*ep) == 1) {
+        FSMsuperstate::process_irq2(ep);
+        return;
     }
+    ep->set_event("irq2", "*");
     FSMsuperstate::process_irq2(ep);
+    report_dropped(irq2_fifo, "interrupt 2");
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "fsm.h"
 
@@ -22,14 +23,33 @@ __attribute__((weak)) node_info* init_list = nullptr;
 
 namespace {
 
-// The factory record named exactly like the location being created, or null.
-node_info* find_factory(const std::string& kind) {
-    for (node_info* ni = init_list; ni != nullptr; ni = ni->link) {
-        if (kind.compare(0, std::string::npos, ni->name, strnlen(ni->name, sizeof(ni->name))) == 0) {
-            return ni;
+// The factory records by name, the first record of each name, for the chain that starts at head.
+struct FactoryIndex {
+    node_info* head = nullptr;
+    std::unordered_map<std::string, node_info*> by_name;
+
+    void build(node_info* chain) {
+        head = chain;
+        by_name.clear();
+        for (node_info* ni = chain; ni != nullptr; ni = ni->link) {
+            by_name.emplace(std::string(ni->name, strnlen(ni->name, sizeof(ni->name))), ni);
         }
     }
-    return nullptr;
+};
+
+// The factory record named exactly like the location being created, or null. The index is built
+// again when the chain has a new head, or records were added since, which a miss reveals.
+node_info* find_factory(const std::string& kind) {
+    static FactoryIndex index;
+    if (index.head != init_list) {
+        index.build(init_list);
+    }
+    auto found = index.by_name.find(kind);
+    if (found == index.by_name.end()) {
+        index.build(init_list);
+        found = index.by_name.find(kind);
+    }
+    return found == index.by_name.end() ? nullptr : found->second;
 }
 
 }  // namespace
