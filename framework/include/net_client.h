@@ -2,6 +2,7 @@
 // process-wide settings of that client (directory file, time-out, write token).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,6 +50,12 @@ class NetClient {
     int names(const EqAdr& adr, EqData* out);
     // History records (DATA_A_TDS) between since and until (unix seconds; 0 = open end).
     int history(const EqAdr& adr, double since, double until, EqData* out);
+    // The structure of the machine part at the location adr (F/D/L) in format "json", "dot" or
+    // "scxml": the server's text as a DATA_STRING.
+    int machine(const EqAdr& adr, const std::string& format, EqData* out);
+    // The transitions of adr's machine recorded after seq `after`: the server's JSON text as a
+    // DATA_STRING (docs/network.md, "Machines").
+    int trace(const EqAdr& adr, uint64_t after, EqData* out);
 
     // Subscribes to adr on the server's WebSocket. Returns a subscription number (> 0), or 0 with
     // the error in *error (unknown device or bad address). The connection is made on the client's

@@ -10,6 +10,7 @@
 #include "eq_fct.h"
 #include "history.h"
 #include "locations.h"
+#include "machine_view.h"
 #include "properties.h"
 #include "server.h"
 #include "velko_types.h"

@@ -49,6 +49,15 @@ bool parse_address(const std::string& text, bool names, EqAdr* adr) {
     return true;
 }
 
+bool parse_location(const std::string& text, EqAdr* adr) {
+    if (adr->adr(text) != 0 || adr->facility()[0] == '\0' || adr->device()[0] == '\0' || adr->location()[0] == '\0' ||
+        adr->property()[0] != '\0' || std::string(adr->location()) == "*") {
+        fail(text, "The address is not FACILITY/DEVICE/LOCATION.");
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 void print_value(const Options& o, const std::string& address, const EqData& value) {

@@ -1,6 +1,8 @@
 // The command-line client's subcommands: their options and how each one runs.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,9 @@ struct Options {
     long count = 0;     // monitor -n: stop after this many values (0: until interrupted)
     std::string since;  // history --since / --until: unix seconds or YYYY-MM-DDTHH:MM:SS
     std::string until;
+    bool dot = false;     // describe --dot
+    bool scxml = false;   // describe --scxml
+    bool follow = false;  // trace -f
 };
 
 // Each returns the exit status: 0, or 1 after printing one line "velko: ADDRESS: sentence".
@@ -27,6 +32,8 @@ int run_set(const Options& o);
 int run_names(const Options& o);
 int run_history(const Options& o);
 int run_monitor(const Options& o);
+int run_describe(const Options& o);
+int run_trace(const Options& o);
 
 // Shared by the subcommands.
 // "velko: ADDRESS: sentence" on standard error; returns 1.
@@ -35,5 +42,12 @@ int fail(const std::string& address, const std::string& sentence);
 bool make_settings(const Options& o, ClientSettings* out);
 // Parses text as an address of four parts (three for names, where "*" lists locations).
 bool parse_address(const std::string& text, bool names, EqAdr* adr);
+// Parses text as FACILITY/DEVICE/LOCATION.
+bool parse_location(const std::string& text, EqAdr* adr);
+// SIGINT and SIGTERM blocked on this thread (and the threads it starts), to be taken with
+// interrupted().
+sigset_t block_stop_signals();
+// True when SIGINT or SIGTERM arrived.
+bool interrupted(const sigset_t& stops);
 
 }  // namespace velko::cli

@@ -51,11 +51,6 @@ double now_seconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-bool interrupted(const sigset_t& stops) {
-    struct timespec none {};
-    return sigtimedwait(&stops, nullptr, &none) > 0;
-}
-
 void print_change(const Options& o, const Change& c) {
     double ts = c.timestamp > 0 ? c.timestamp : now_seconds();
     if (o.json) {
@@ -74,6 +69,21 @@ void print_change(const Options& o, const Change& c) {
 
 }  // namespace
 
+sigset_t block_stop_signals() {
+    // Taken by this thread only: the client's thread inherits the mask.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    return stops;
+}
+
+bool interrupted(const sigset_t& stops) {
+    struct timespec none {};
+    return sigtimedwait(&stops, nullptr, &none) > 0;
+}
+
 int run_monitor(const Options& o) {
     ClientSettings settings;
     if (!make_settings(o, &settings)) {
@@ -85,12 +95,7 @@ int run_monitor(const Options& o) {
             return 1;
         }
     }
-    // SIGINT and SIGTERM are taken by this thread only (the client's thread inherits the mask).
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    const sigset_t stops = block_stop_signals();
 
     Inbox inbox;
     NetClient client(settings);

@@ -1,4 +1,4 @@
-// velko: the command-line client of velko servers (get, set, names, monitor, history).
+// velko: the command-line client of velko servers (get, set, names, monitor, history, describe, trace).
 #include <CLI/CLI.hpp>
 
 #include "cli_command.h"
@@ -55,6 +55,18 @@ int main(int argc, char** argv) {
     history->add_option("--until", o.until, "Last time: unix seconds or YYYY-MM-DDTHH:MM:SS (local)");
     add_common(history, &o);
 
+    CLI::App* describe = app.add_subcommand(
+        "describe", "Print the structure of the state machine at ADDRESS (JSON unless --dot or --scxml)");
+    describe->add_option("ADDRESS", single, "FACILITY/DEVICE/LOCATION")->required();
+    CLI::Option* dot = describe->add_flag("--dot", o.dot, "As a Graphviz digraph");
+    describe->add_flag("--scxml", o.scxml, "As an SCXML document")->excludes(dot);
+    add_common(describe, &o);
+
+    CLI::App* trace = app.add_subcommand("trace", "Print the recent transitions of the state machine at ADDRESS");
+    trace->add_option("ADDRESS", single, "FACILITY/DEVICE/LOCATION")->required();
+    trace->add_flag("-f,--follow", o.follow, "Keep printing new transitions until interrupted (Ctrl-C)");
+    add_common(trace, &o);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -76,6 +88,12 @@ int main(int argc, char** argv) {
     }
     if (monitor->parsed()) {
         return velko::cli::run_monitor(o);
+    }
+    if (describe->parsed()) {
+        return velko::cli::run_describe(o);
+    }
+    if (trace->parsed()) {
+        return velko::cli::run_trace(o);
     }
     return velko::cli::run_history(o);
 }

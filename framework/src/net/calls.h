@@ -16,6 +16,7 @@ namespace velko::net {
 struct Reply {
     unsigned status = 200;
     std::string body;
+    std::string content_type = "application/json";
 };
 
 // {"address":..,"error":code,"message":..} with the status of the code.
@@ -31,6 +32,10 @@ class Calls {
     Reply names(const std::string& address) const;
     Reply history(const Target& target) const;
     Reply server() const;
+    // The locations of this server that hold a machine part, the structure of one, its trace.
+    Reply machines() const;
+    Reply machine(const Target& target) const;
+    Reply trace(const Target& target) const;
     // The value form {"address","type","value","timestamp"} or error form {"address","error","message"}
     // of the property's current value.
     nlohmann::json read(const std::string& address) const;
@@ -38,6 +43,8 @@ class Calls {
     const D_fct* find_property(const std::string& address) const;
 
   private:
+    // The location at address (F/D/L) holding a machine part, or null with *fail set.
+    EqFct* machine_location(const std::string& address, Failure* fail) const;
     // False with the error answered in out when address is not one of this server's.
     bool served(const std::string& address, EqData* out) const;
     EqData read_value(const std::string& address) const;

@@ -76,6 +76,10 @@ int value_of_answer(const json& j, EqData* out, std::string* why) {
 
 void read_answer(int status, const std::string& body, AnswerForm form, const std::string& server, EqData* out) {
     out->init();
+    if (form == AnswerForm::text && status >= 200 && status <= 299) {
+        out->set(body.c_str());
+        return;
+    }
     std::string http = "HTTP " + std::to_string(status);
     json j;
     std::string why;
@@ -108,6 +112,8 @@ void read_answer(int status, const std::string& body, AnswerForm form, const std
         case AnswerForm::history:
             ok = read_history(j, out);
             why = "it holds no list of records";
+            break;
+        case AnswerForm::text:
             break;
     }
     if (!ok) {

@@ -12,6 +12,7 @@ enum class AnswerForm {
     value,    // {"type":..,"value":..}
     names,    // {"locations":[{"name","code"}]} or {"properties":[{"name","type"}]}
     history,  // {"records":[{"tm","data","status"}]}
+    text,     // the body itself (JSON, DOT or XML), as a DATA_STRING
 };
 
 // Fills out from an answer with HTTP status and body: the value of a 2xx answer in the given

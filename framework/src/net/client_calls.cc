@@ -179,6 +179,20 @@ struct NetClient::Impl {
         return out->error();
     }
 
+    // A GET on target about the location adr (F/D/L), answered with the body's text.
+    int location_text(const EqAdr& adr, const std::string& target, EqData* out) {
+        out->init();
+        Target t;
+        if (adr.location()[0] == '\0') {
+            out->error(ERR_BAD_ADDRESS, "The address \"" + adr.show_adr() + "\" names no location.");
+            return out->error();
+        }
+        if (!locate(adr, &t, out)) {
+            return out->error();
+        }
+        return call(adr, t, http::verb::get, target, "", net::AnswerForm::text, out);
+    }
+
     // On the I/O thread: the newest value of address, handed to its subscriptions' handlers.
     void deliver(const std::string& address, const EqData& value, double timestamp) {
         std::vector<std::shared_ptr<Handler>> handlers;
@@ -272,6 +286,14 @@ int NetClient::history(const EqAdr& adr, double since, double until, EqData* out
         target += sep + "until=" + number_text(until);
     }
     return impl_->call(adr, t, http::verb::get, target, "", net::AnswerForm::history, out);
+}
+
+int NetClient::machine(const EqAdr& adr, const std::string& format, EqData* out) {
+    return impl_->location_text(adr, url_path("machine", adr, false) + "?format=" + url_part(format), out);
+}
+
+int NetClient::trace(const EqAdr& adr, uint64_t after, EqData* out) {
+    return impl_->location_text(adr, url_path("trace", adr, false) + "?after=" + std::to_string(after), out);
 }
 
 long NetClient::subscribe(const EqAdr& adr, MonitorHandler handler, EqData* error) {

@@ -243,6 +243,15 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                 case Endpoint::kHistory:
                     r = st->calls.history(target);
                     break;
+                case Endpoint::kMachines:
+                    r = st->calls.machines();
+                    break;
+                case Endpoint::kMachine:
+                    r = st->calls.machine(target);
+                    break;
+                case Endpoint::kTrace:
+                    r = st->calls.trace(target);
+                    break;
                 default:
                     r = st->calls.server();
                     break;
@@ -277,7 +286,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         response.result(r.status);
         response.version(11);
         response.set(http::field::server, "velko");
-        response.set(http::field::content_type, "application/json");
+        response.set(http::field::content_type, r.content_type);
         response.set(http::field::cache_control, "no-store");
         if (!allow_.empty()) {
             response.set(http::field::allow, allow_);

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -19,9 +20,9 @@ struct Prefix {
     size_t parts;  // address parts after the prefix (0: none)
 };
 constexpr Prefix kPrefixes[] = {
-    {"/v1/property/", Endpoint::kProperty, 4},
-    {"/v1/names/", Endpoint::kNames, 3},
-    {"/v1/history/", Endpoint::kHistory, 4},
+    {"/v1/property/", Endpoint::kProperty, 4}, {"/v1/names/", Endpoint::kNames, 3},
+    {"/v1/history/", Endpoint::kHistory, 4},   {"/v1/machine/", Endpoint::kMachine, 3},
+    {"/v1/trace/", Endpoint::kTrace, 3},
 };
 
 bool fail_with(Failure* fail, int code, std::string message) {
@@ -92,8 +93,9 @@ bool decode_address(std::string_view raw, size_t parts, Endpoint endpoint, std::
     if (segs.size() != parts) {
         return fail_with(fail, ERR_BAD_ADDRESS,
                          "The address \"" + shown(raw) + "\" must have " + std::to_string(parts) +
-                             (parts == 4 ? " parts: FACILITY/DEVICE/LOCATION/PROPERTY."
-                                         : " parts: FACILITY/DEVICE/LOCATION or FACILITY/DEVICE/*."));
+                             (parts == 4                     ? " parts: FACILITY/DEVICE/LOCATION/PROPERTY."
+                              : endpoint == Endpoint::kNames ? " parts: FACILITY/DEVICE/LOCATION or FACILITY/DEVICE/*."
+                                                             : " parts: FACILITY/DEVICE/LOCATION."));
     }
     address->clear();
     for (size_t i = 0; i < segs.size(); ++i) {
@@ -163,6 +165,60 @@ bool parse_history_query(std::string_view query, Target* out, Failure* fail) {
     return true;
 }
 
+// The one parameter of an endpoint, NAME=VALUE, or an empty query.
+bool single_parameter(std::string_view query, std::string_view name, std::string_view* value, Failure* fail) {
+    if (query.empty()) {
+        return true;
+    }
+    const size_t eq = query.find('=');
+    if (query.substr(0, eq) != name || eq == std::string_view::npos || query.find('&') != std::string_view::npos) {
+        return fail_with(
+            fail, ERR_PROTOCOL,
+            "The parameter \"" + shown(query) + "\" is unknown; give " + std::string(name) + " at most once.");
+    }
+    *value = query.substr(eq + 1);
+    return true;
+}
+
+bool parse_machine_query(std::string_view query, Target* out, Failure* fail) {
+    std::string_view format = "json";
+    if (!single_parameter(query, "format", &format, fail)) {
+        return false;
+    }
+    if (format == "json") {
+        out->format = MachineFormat::kJson;
+    } else if (format == "dot") {
+        out->format = MachineFormat::kDot;
+    } else if (format == "scxml") {
+        out->format = MachineFormat::kScxml;
+    } else {
+        return fail_with(fail, ERR_PROTOCOL,
+                         "The format \"" + shown(format) + "\" is unknown; the formats are json, dot and scxml.");
+    }
+    return true;
+}
+
+bool parse_trace_query(std::string_view query, Target* out, Failure* fail) {
+    std::string_view after = "0";
+    if (!single_parameter(query, "after", &after, fail)) {
+        return false;
+    }
+    uint64_t v = 0;
+    for (char c : after) {
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (c < '0' || c > '9' || v > (UINT64_MAX - digit) / 10) {
+            return fail_with(fail, ERR_PROTOCOL,
+                             "The parameter after must be a sequence number, not \"" + shown(after) + "\".");
+        }
+        v = v * 10 + digit;
+    }
+    if (after.empty()) {
+        return fail_with(fail, ERR_PROTOCOL, "The parameter after must be a sequence number, not \"\".");
+    }
+    out->after = v;
+    return true;
+}
+
 }  // namespace
 
 bool parse_target(std::string_view target, Target* out, Failure* fail) {
@@ -176,8 +232,10 @@ bool parse_target(std::string_view target, Target* out, Failure* fail) {
     const size_t qpos = target.find('?');
     const std::string_view path = target.substr(0, qpos);
     const std::string_view query = qpos == std::string_view::npos ? std::string_view() : target.substr(qpos + 1);
-    if (path == "/v1/server" || path == "/v1/monitor") {
-        out->endpoint = path == "/v1/server" ? Endpoint::kServer : Endpoint::kMonitor;
+    if (path == "/v1/server" || path == "/v1/monitor" || path == "/v1/machines") {
+        out->endpoint = path == "/v1/server"    ? Endpoint::kServer
+                        : path == "/v1/monitor" ? Endpoint::kMonitor
+                                                : Endpoint::kMachines;
         return true;
     }
     for (const Prefix& p : kPrefixes) {
@@ -189,7 +247,16 @@ bool parse_target(std::string_view target, Target* out, Failure* fail) {
         if (!decode_address(path.substr(prefix.size()), p.parts, p.endpoint, &out->address, fail)) {
             return false;
         }
-        return p.endpoint != Endpoint::kHistory || parse_history_query(query, out, fail);
+        switch (p.endpoint) {
+            case Endpoint::kHistory:
+                return parse_history_query(query, out, fail);
+            case Endpoint::kMachine:
+                return parse_machine_query(query, out, fail);
+            case Endpoint::kTrace:
+                return parse_trace_query(query, out, fail);
+            default:
+                return true;
+        }
     }
     out->asset = find_web_asset(path);
     if (out->asset != nullptr) {
@@ -198,7 +265,8 @@ bool parse_target(std::string_view target, Target* out, Failure* fail) {
     }
     fail_with(fail, ERR_PROTOCOL,
               "There is nothing at \"" + shown(path) +
-                  "\"; the paths are /v1/property/, /v1/names/, /v1/history/, /v1/server and /v1/monitor.");
+                  "\"; the paths are /v1/property/, /v1/names/, /v1/history/, /v1/server, /v1/monitor, "
+                  "/v1/machines, /v1/machine/ and /v1/trace/.");
     fail->status = 404;
     return false;
 }

@@ -2,6 +2,7 @@
 // frames, and the HTTP status of each error code. Pure functions, so they can be fuzzed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,10 +11,14 @@
 
 namespace velko::net {
 
-enum class Endpoint { kProperty, kNames, kHistory, kServer, kMonitor, kConsole };
+enum class Endpoint { kProperty, kNames, kHistory, kServer, kMonitor, kMachines, kMachine, kTrace, kConsole };
+
+// The form of a machine's structure (/v1/machine/F/D/L?format=...).
+enum class MachineFormat { kJson, kDot, kScxml };
 
 // A decoded request target. address is FACILITY/DEVICE/LOCATION/PROPERTY (property and history),
-// FACILITY/DEVICE/LOCATION or FACILITY/DEVICE/* (names), "" otherwise.
+// FACILITY/DEVICE/LOCATION or FACILITY/DEVICE/* (names), FACILITY/DEVICE/LOCATION (machine and
+// trace), "" otherwise.
 struct Target {
     Endpoint endpoint = Endpoint::kServer;
     std::string address;
@@ -21,7 +26,9 @@ struct Target {
     bool has_until = false;
     double since = 0;
     double until = 0;
-    const WebAsset* asset = nullptr;  // the web console's file (kConsole)
+    MachineFormat format = MachineFormat::kJson;  // machine
+    uint64_t after = 0;                           // trace: entries after this seq
+    const WebAsset* asset = nullptr;              // the web console's file (kConsole)
 };
 
 // A failure: an error code (ERR_*) and a sentence; http_status gives the answer's status.

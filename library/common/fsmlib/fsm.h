@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fsm_transitions.h"
 #include "velko.h"
 
 // State types and activity.
@@ -23,6 +24,7 @@ class FSMstate;
 class FSMsuperstate;
 class FSMrootstate;
 class EqFSMlocation;
+class FSMinspect;
 
 // An event: its name, the states it is addressed to, and the next state a fired transition names.
 class FSMevent {
@@ -68,6 +70,8 @@ class FSMstate {
         void (*taction)(FSMstate*);
         int flag;
         FSMevent event;
+
+        friend class FSMinspect;
     };
 
     // A named event handler.
@@ -205,6 +209,8 @@ class FSMstate {
     // Guards error alone: errors are recorded from any thread (actions, refreshes, restores) and
     // read by property readers that hold other locks, so it is taken last and nothing is called under it.
     pthread_mutex_t err_mux;
+
+    friend class FSMinspect;
 };
 
 // A composite state: parallel flows of member states, each with one active state.
@@ -252,6 +258,13 @@ class FSMsuperstate : public FSMstate {
         FSMstate* active_state;
         std::string state_name;
         std::vector<FSMstate*> state;
+
+        // Records a fired transition of `from` in the machine's trace; entered is the state the
+        // flow entered, the owner when it finished, or null.
+        void trace_transition(FSMstate* from, FSMevent* event, FSMstate* entered);
+        FSMtrace* trace_log = nullptr;  // found at the first transition; used by the event thread only
+
+        friend class FSMinspect;
     };
 
     // A state of another location, placed into a flow when the machine is linked.
@@ -326,6 +339,8 @@ class FSMsuperstate : public FSMstate {
     EqFSMlocation* location;
     std::vector<frame*> flow;
     std::vector<ref_entry*> reference_table;
+
+    friend class FSMinspect;
 };
 
 // The top of a machine: a superstate with the three event queues, the link table and the archive.
@@ -412,6 +427,10 @@ class FSMrootstate : public FSMsuperstate {
   public:
     int update_rate;
     ArchiveFile* atdsp;
+    FSMtrace trace;  // the machine's recent transitions
+
+  private:
+    friend class FSMinspect;
 };
 
 // Text-record property base: a USTR value whose text lives in `comment`.

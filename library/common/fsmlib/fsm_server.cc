@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "fsm.h"
+#include "fsm_describer.h"
 
 char* object_name = const_cast<char*>("FSM");
 EqFct* eq_fct_ = nullptr;
@@ -63,6 +64,7 @@ EqFct* eq_create(int eq_code, void*) {
         pthread_mutex_lock(&velko_mux);
         velko_call = new velko::EqCall();
         pthread_mutex_unlock(&velko_mux);
+        fsm_register_describer();
         velko_init = 1;
     }
     auto* loc = new EqFSMlocation(eq_code == CodeFsmRootState ? ROOT_STATE : SUPER_STATE);

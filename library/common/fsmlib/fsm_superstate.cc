@@ -173,10 +173,12 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
         return 0;
     }
     const char* next = event->get_next();
+    FSMstate* entered = nullptr;
     pthread_mutex_lock(&mux);
     if (std::strcmp(next, parent->get_name()) == 0) {
         // The flow has finished: its active state stays current and it hears nothing more.
         run = 1;
+        entered = parent;
     } else {
         for (FSMstate* member : state) {
             if (std::strcmp(member->get_name(), next) == 0) {
@@ -185,12 +187,23 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
                 }
                 store_state(active_state, member);
                 member->enter_state();
+                entered = member;
                 break;
             }
         }
     }
     pthread_mutex_unlock(&mux);
+    trace_transition(current, event, entered);
     return 0;
+}
+
+void FSMsuperstate::frame::trace_transition(FSMstate* from, FSMevent* event, FSMstate* entered) {
+    if (trace_log == nullptr) {
+        trace_log = FSMtrace::of(parent);
+    }
+    if (trace_log != nullptr) {
+        trace_log->record(static_cast<FSMsuperstate*>(parent), id, from, entered, event->get_name(), event->get_next());
+    }
 }
 
 void FSMsuperstate::frame::process_irq1(FSMevent* event) {
