@@ -129,7 +129,7 @@ TEST(NetService, AnswersAndErrorStatuses) {
         {"DELETE", "/v1/property/NET/DEV/LOC/COUNT", "", 405, 114, "GET, PUT"},
         {"PUT", "/v1/server", "{}", 405, 114, "GET"},
         {"GET", "/v2/property/NET/DEV/LOC/COUNT", "", 404, 114, "nothing at"},
-        {"GET", "/", "", 404, 114, "nothing at"},
+        {"GET", "/nothing", "", 404, 114, "nothing at"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.target + " " + c.body.substr(0, 40));

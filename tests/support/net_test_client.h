@@ -29,8 +29,8 @@ class TestHttp {
                        const std::map<std::string, std::string>& headers = {});
     // Sends raw bytes on the connection (a partial or broken request).
     bool send_raw(const std::string& bytes);
-    // Reads one answer after send_raw.
-    HttpAnswer read_answer(int timeout_ms = 10000);
+    // Reads one answer after send_raw; after_head: the answer to a HEAD request (no body).
+    HttpAnswer read_answer(int timeout_ms = 10000, bool after_head = false);
     // True when the server closed the connection within timeout_ms (reads give end of stream).
     bool closed_by_server(int timeout_ms);
 

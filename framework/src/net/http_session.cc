@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 
+#include "net/console_reply.h"
 #include "net/service_state.h"
 #include "net/value_json.h"
 
@@ -148,6 +149,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
             r.status = 405;
             allow_ = allowed;
             write(r, keep);
+            return;
+        }
+        if (target.endpoint == Endpoint::kConsole) {
+            http::response<http::string_body> response = console_response(*target.asset, request_);
+            response.keep_alive(keep);
+            send(wire_text(response), keep);
             return;
         }
         if (target.endpoint == Endpoint::kMonitor) {
@@ -292,8 +299,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         response.keep_alive(keep);
         response.body() = r.body;
         response.prepare_payload();
-        out_ = wire_text(response);
-        // Answers are small and the socket's send buffer is empty (nothing else is written on
+        send(wire_text(response), keep);
+    }
+
+    void send(std::string text, bool keep) {
+        out_ = std::move(text);
+        // API answers are small and the socket's send buffer is empty (nothing else is written on
         // the connection): they nearly always go out at once, and the wait for the next request
         // is only registered here, so a worker answers without waking the I/O thread.
         const ssize_t n =

@@ -258,6 +258,11 @@ bool parse_target(std::string_view target, Target* out, Failure* fail) {
                 return true;
         }
     }
+    out->asset = find_web_asset(path);
+    if (out->asset != nullptr) {
+        out->endpoint = Endpoint::kConsole;
+        return true;
+    }
     fail_with(fail, ERR_PROTOCOL,
               "There is nothing at \"" + shown(path) +
                   "\"; the paths are /v1/property/, /v1/names/, /v1/history/, /v1/server, /v1/monitor, "
@@ -267,6 +272,10 @@ bool parse_target(std::string_view target, Target* out, Failure* fail) {
 }
 
 bool method_allowed(Endpoint endpoint, std::string_view method, std::string* allowed) {
+    if (endpoint == Endpoint::kConsole) {
+        *allowed = "GET, HEAD";
+        return method == "GET" || method == "HEAD";
+    }
     *allowed = endpoint == Endpoint::kProperty ? "GET, PUT" : "GET";
     return method == "GET" || (method == "PUT" && endpoint == Endpoint::kProperty);
 }

@@ -7,10 +7,11 @@
 #include <string_view>
 
 #include "eq_data.h"
+#include "net/web_assets.h"
 
 namespace velko::net {
 
-enum class Endpoint { kProperty, kNames, kHistory, kServer, kMonitor, kMachines, kMachine, kTrace };
+enum class Endpoint { kProperty, kNames, kHistory, kServer, kMonitor, kMachines, kMachine, kTrace, kConsole };
 
 // The form of a machine's structure (/v1/machine/F/D/L?format=...).
 enum class MachineFormat { kJson, kDot, kScxml };
@@ -27,6 +28,7 @@ struct Target {
     double until = 0;
     MachineFormat format = MachineFormat::kJson;  // machine
     uint64_t after = 0;                           // trace: entries after this seq
+    const WebAsset* asset = nullptr;              // the web console's file (kConsole)
 };
 
 // A failure: an error code (ERR_*) and a sentence; http_status gives the answer's status.
@@ -36,7 +38,8 @@ struct Failure {
     int status = 0;  // the HTTP status when it is not the code's own (404 for unknown paths)
 };
 
-// Decodes an HTTP request target ("/v1/property/F/D/L/P", "/v1/history/...?since=T").
+// Decodes an HTTP request target ("/v1/property/F/D/L/P", "/v1/history/...?since=T", "/" and the
+// other files of the web console).
 // Returns true, or false with *fail set: unknown paths are ERR_PROTOCOL (404), bad addresses
 // ERR_BAD_ADDRESS, bad encodings ERR_PROTOCOL (400).
 bool parse_target(std::string_view target, Target* out, Failure* fail);

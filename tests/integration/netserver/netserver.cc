@@ -1,5 +1,6 @@
 // The server program of the multi-process network tests. It serves two kinds of location:
-//   "tank"      plain equipment: LEVEL (int) that any client may read, write and monitor;
+//   "tank"      plain equipment: LEVEL (int) that any client may read, write and monitor, and
+//               LEVELS, the history of the values written to LEVEL;
 //   "follower"  a machine whose root mirrors the int property named by NETSERVER_SOURCE
 //               through a data channel. Flow 1 follows it (Low below 5, High from 5 up),
 //               flow 2 moves on the events "start" (Idle -> Busy) and "stop" (Busy -> Idle).
@@ -56,7 +57,8 @@ node_info follower_info = {nullptr, "follower", build_follower};
 EqFct* create_location(int eq_code, void* arg) {
     if (eq_code == kTankLocationCode) {
         auto* tank = new EqFct("tank");
-        new velko::D_value<int>("LEVEL the tank level", tank);
+        auto* level = new velko::D_value<int>("LEVEL the tank level", tank);
+        level->attach_hist(new D_hist("LEVELS the recent levels", tank));
         return tank;
     }
     return eq_create(eq_code, arg);
