@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "child_process.h"
-#include "fsm_introspect.h"
+#include "fsm_inspect.h"
 #include "net/machine_formats.h"
 #include "velko_test.h"
 

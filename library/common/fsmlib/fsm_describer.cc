@@ -1,7 +1,7 @@
 // The library's describer: lets the server show the machines of its FSM locations.
 #include "fsm_describer.h"
 
-#include "fsm_introspect.h"
+#include "fsm_inspect.h"
 
 namespace {
 

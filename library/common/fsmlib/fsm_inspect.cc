@@ -6,7 +6,7 @@
 // last event under the state's lock; its error through copy_error. At most one of those locks is
 // held at a time, so the walk cannot deadlock with the engine threads, which take a flow's lock
 // before a state's.
-#include "fsm_introspect.h"
+#include "fsm_inspect.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // reference to a superstate of another part) and its trace as events switch it.
 #include <gtest/gtest.h>
 
-#include "fsm_introspect.h"
+#include "fsm_inspect.h"
 
 namespace {
 
