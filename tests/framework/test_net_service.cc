@@ -260,6 +260,30 @@ TEST(NetService, MonitorSendsTheCurrentValueThenChangesInOrder) {
     EXPECT_EQ(frame["address"], "NET/DEV/LOC/CALC");
 }
 
+TEST(NetService, ASampleRacingTheFirstReadSendsTheValueOnlyOnce) {
+    Net net;
+    std::atomic<bool> done{false};
+    std::thread sampler([&] {
+        for (int i = 0; i < 1000000 && !done; ++i) {
+            net.service->sample();
+        }
+    });
+    // Each round a new connection subscribes to the unchanging computed value while the cycle
+    // samples it: the next frame after its first one must be the counter's, not a repeat.
+    for (int round = 1; round <= 30; ++round) {
+        TestMonitor mon(net.port);
+        json frame;
+        ASSERT_TRUE(mon.send(R"({"subscribe":"NET/DEV/LOC/CALC"})"));
+        ASSERT_TRUE(mon.next(&frame));
+        ASSERT_EQ(frame["address"], "NET/DEV/LOC/CALC");
+        ASSERT_TRUE(mon.send(R"({"subscribe":"NET/DEV/LOC/COUNT"})"));
+        ASSERT_TRUE(mon.next(&frame));
+        ASSERT_EQ(frame["address"], "NET/DEV/LOC/COUNT") << "round " << round;
+    }
+    done = true;
+    sampler.join();
+}
+
 TEST(NetService, SlowMonitorGetsTheNewestValueInOrder) {
     Net net;
     TestMonitor mon(net.port);

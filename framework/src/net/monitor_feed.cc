@@ -86,6 +86,7 @@ bool Feed::subscribe(const std::string& address, const std::shared_ptr<Subscribe
     }
     std::shared_ptr<Entry> e;
     bool created = false;
+    bool known = false;
     uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(mux_);
@@ -101,10 +102,10 @@ bool Feed::subscribe(const std::string& address, const std::shared_ptr<Subscribe
         }
         e = slot;
         std::lock_guard<std::mutex> elock(e->mux);
-        const bool known = std::any_of(e->subs.begin(), e->subs.end(),
-                                       [&](const std::weak_ptr<Subscriber>& w) { return w.lock() == sub; });
+        known =
+            std::any_of(e->watchers.begin(), e->watchers.end(), [&](const Watcher& w) { return w.sub.lock() == sub; });
         if (!known) {
-            e->subs.push_back(sub);
+            e->watchers.push_back(Watcher{sub, std::string()});
         }
         generation = e->generation;
     }
@@ -113,8 +114,10 @@ bool Feed::subscribe(const std::string& address, const std::shared_ptr<Subscribe
     }
     const nlohmann::json first = calls_->read(address);
     std::lock_guard<std::mutex> elock(e->mux);
-    if (e->generation == generation) {  // else a pushed value, newer than this read, was delivered
-        deliver_locked(e.get(), first, true, sub.get());
+    // A pushed value newer than this read was delivered meanwhile; a sample may have sent this
+    // very value already. A repeated subscription is answered again.
+    if (e->generation == generation) {
+        deliver_locked(e.get(), first, known, sub.get());
     }
     return true;
 }
@@ -128,14 +131,14 @@ void Feed::unsubscribe(const std::string& address, const Subscriber* sub) {
             return;
         }
         std::lock_guard<std::mutex> elock(it->second->mux);
-        auto& subs = it->second->subs;
-        subs.erase(std::remove_if(subs.begin(), subs.end(),
-                                  [&](const std::weak_ptr<Subscriber>& w) {
-                                      const auto s = w.lock();
-                                      return s == nullptr || s.get() == sub;
-                                  }),
-                   subs.end());
-        if (subs.empty()) {
+        auto& watchers = it->second->watchers;
+        watchers.erase(std::remove_if(watchers.begin(), watchers.end(),
+                                      [&](const Watcher& w) {
+                                          const auto s = w.sub.lock();
+                                          return s == nullptr || s.get() == sub;
+                                      }),
+                       watchers.end());
+        if (watchers.empty()) {
             gone = it->second;
             entries_.erase(it);
         }
@@ -186,25 +189,19 @@ void Feed::on_push(void* user, EqData* value) {
     deliver_locked(e, answer, true, nullptr);
 }
 
-void Feed::deliver_locked(Entry* e, const nlohmann::json& answer, bool force, Subscriber* only) {
+void Feed::deliver_locked(Entry* e, const nlohmann::json& answer, bool force, const Subscriber* only) {
     const std::string text = timeless_text(answer);
-    if (!force && text == e->last) {
-        return;
-    }
-    const std::string frame = dump_json(answer);
-    if (only != nullptr) {
-        // The others keep the last value they were sent; a later sample compares against it.
-        if (e->last.empty()) {
-            e->last = text;
+    std::string frame;
+    for (Watcher& w : e->watchers) {
+        auto s = w.sub.lock();
+        if (s == nullptr || (only != nullptr && s.get() != only) || (!force && w.last == text)) {
+            continue;
         }
-        only->deliver(e->address, frame);
-        return;
-    }
-    e->last = text;
-    for (const auto& w : e->subs) {
-        if (auto s = w.lock()) {
-            s->deliver(e->address, frame);
+        if (frame.empty()) {
+            frame = dump_json(answer);
         }
+        w.last = text;
+        s->deliver(e->address, frame);
     }
 }
 

@@ -55,19 +55,24 @@ class Feed {
     void clear();
 
   private:
+    // One subscriber of an address and the answer it was last sent, without its time: a sample
+    // that races a subscription's first read then never sends the same value twice.
+    struct Watcher {
+        std::weak_ptr<Subscriber> sub;
+        std::string last;
+    };
     struct Entry {
         std::string address;
         const D_fct* prop = nullptr;
         std::shared_ptr<detail::MonitorSub> hub;
         std::mutex mux;
         uint64_t generation = 0;  // counts pushed values, so a slower sample never overwrites one
-        std::string last;         // the answer last delivered, without its time
-        std::vector<std::weak_ptr<Subscriber>> subs;
+        std::vector<Watcher> watchers;
     };
     static void on_push(void* user, EqData* value);
-    // Delivers answer to the subscribers of e (all, or only to) when it differs from the last
-    // one or force is set. With e->mux held.
-    static void deliver_locked(Entry* e, const nlohmann::json& answer, bool force, Subscriber* only);
+    // Delivers answer to the subscribers of e (all, or only to) that were last sent another
+    // value, or to all of them when force is set. With e->mux held.
+    static void deliver_locked(Entry* e, const nlohmann::json& answer, bool force, const Subscriber* only);
     void drop(const std::shared_ptr<Entry>& e);
 
     const Calls* calls_;
