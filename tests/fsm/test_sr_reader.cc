@@ -6,13 +6,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "sr_files.h"
+#include "sr_reference_reader.h"
 #include "velko_test.h"
 
 namespace {
@@ -234,23 +237,65 @@ TEST_F(SrReader, ItemsThatMakeNoAddressAreDropped) {
     EXPECT_EQ(got[0].name, "F/D/L/GOOD");
 }
 
+// Junk and item-shaped lines with faults (parts and values about their length limits, signs,
+// NUL bytes, '/', control characters, missing ';', cut at any point): the reader keeps exactly the
+// items that the character-by-character reference reader keeps, and every one reads back.
 TEST_F(SrReader, BinaryJunkNeverBreaksTheReader) {
     std::mt19937 rng(12345);
-    for (int round = 0; round < 200; round++) {
-        std::string junk = kHead;
-        size_t n = rng() % 4000;
-        for (size_t i = 0; i < n; i++) {
-            unsigned r = rng() % 10;
-            // Mostly tokens and separators, so that items and values actually form.
-            junk += r < 2 ? ' ' : r < 3 ? '\t' : r < 4 ? ';' : r < 5 ? '\n' : static_cast<char>(rng() % 256);
+    auto text = [&](size_t n, const char* alphabet) {
+        std::string t;
+        size_t k = strlen(alphabet);
+        for (size_t i = 0; i < n; i++)
+            t += alphabet[rng() % k];
+        return t;
+    };
+    const char* const types[] = {"3", "-1",         "+7",         "0",           "x",           "-",
+                                 "+", "2147483647", "2147483648", "-2147483648", "99999999999", "12ab"};
+    for (int round = 0; round < 600; round++) {
+        const std::string head = round % 7 == 0 ? "//Save_&_Restore_R_O//\n a ;b ; c\r\n;\n" : kHead;
+        std::string junk = head;
+        if (round < 200) {
+            size_t n = rng() % 4000;
+            for (size_t i = 0; i < n; i++) {
+                unsigned r = rng() % 10;
+                // Mostly tokens and separators, so that items and values actually form.
+                junk += r < 2 ? ' ' : r < 3 ? '\t' : r < 4 ? ';' : r < 5 ? '\n' : static_cast<char>(rng() % 256);
+            }
+        } else {
+            for (int line = 0, lines = static_cast<int>(rng() % 40); line < lines; line++) {
+                for (int part = 0; part < 4; part++) {
+                    unsigned r = rng() % 20;
+                    size_t len = r == 0 ? 63 + rng() % 4 : 1 + rng() % 6;
+                    junk += text(len, r == 1 ? "ab/" : r == 2 ? "a\x01\x7f" : r == 3 ? "a" : "AZ09_.");
+                    if (r == 3)
+                        junk += '\0';
+                    junk += rng() % 4 == 0 ? "\t" : " ";
+                }
+                junk += types[rng() % (sizeof types / sizeof types[0])];
+                junk += rng() % 3 == 0 ? " " : "\t";
+                unsigned v = rng() % 12;
+                size_t len = v == 0 ? 250 + rng() % 10 : rng() % 8;
+                junk += v == 1 ? std::string(";") : text(len, v == 2 ? "x ;" : v == 3 ? "x\t\n" : "value1");
+                if (v == 4)
+                    junk += '\0';
+                junk += rng() % 10 == 0 ? "" : rng() % 2 == 0 ? "\t;\n" : " ;\r\n";
+            }
+            size_t cut = rng() % 3 == 0 ? rng() % 30 : 0;
+            junk.resize(junk.size() - std::min(cut, junk.size() - head.size()));
         }
         clear_list(&list);
         ASSERT_EQ(read(write(junk)), 0);
+        const srref::Result want = srref::read(junk);
+        std::vector<srref::Item> got;
         for (const sr_data* d : list) {
             velko::EqAdr adr;
             EXPECT_EQ(adr.adr(d->name_), 0) << d->name_;
             EXPECT_LE(strlen(d->value_), 255u);
+            got.push_back({d->name_, d->value_, d->type_});
         }
+        ASSERT_EQ(want.error, 0);
+        ASSERT_TRUE(got == want.items) << "round " << round << ": " << got.size() << " items, the reference "
+                                       << want.items.size();
     }
 }
 

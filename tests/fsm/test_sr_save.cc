@@ -105,6 +105,33 @@ TEST_F(SrSave, EmptyValuesAndTheTemplatesTypeCode) {
     EXPECT_EQ(lines(get(target))[4], "F D L A\t14\t\t;");
 }
 
+// More lines than the save hands to the file at once, with type codes of every size: the file
+// holds exactly the lines of the template in its order, with the channels' values.
+TEST_F(SrSave, ManyItemsAndEveryTypeCodeAreWrittenExactly) {
+    const int types[] = {0, 3, -1, 2147483647, -2147483647 - 1, 1000000};
+    std::string tmpl = kHead;
+    std::string want;
+    for (int i = 0; i < 6000; ++i) {
+        int type = types[i % 6];
+        std::string head =
+            "FAC DEV LOC" + std::to_string(i / 50) + " P" + std::to_string(i % 50) + "\t" + std::to_string(type) + "\t";
+        tmpl += head + "t" + std::to_string(i) + "\t;\n";
+        // P0 to P9 come from channels; the others keep the template's value (type 0: two blanks).
+        std::string value = i % 50 < 10 ? "channel " + std::to_string(i % 50)
+                            : type == 0 ? "  "
+                                        : "t" + std::to_string(i);
+        want += head + value + "\t;\n";
+    }
+    for (int p = 0; p < 10; ++p)
+        state.channel(("P" + std::to_string(p)).c_str(), ("channel " + std::to_string(p)).c_str());
+    put(tmpl_path, tmpl);
+    ASSERT_EQ(save(&state), 0);
+    std::string text = get(target);
+    size_t body = text.find(" ;\n", text.find('\n', text.find('\n') + 1));
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_TRUE(text.compare(body + 3, std::string::npos, want) == 0);
+}
+
 TEST_F(SrSave, AValueHoldingASemicolonCannotInjectItems) {
     put(tmpl_path, std::string(kHead) + "F D L A\t3\tx\t;\nF D L B\t3\ty\t;\n");
     state.channel("A", "left ;F D L B\t3\tinjected");

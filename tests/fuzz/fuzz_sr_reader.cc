@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the save-and-restore reader: it must neither crash, overrun a buffer
-// nor hang, and every item it keeps must carry an address that parses back and a bounded value.
+// nor hang, every item it keeps must carry an address that parses back and a bounded value, and it
+// must keep exactly the items (and report the errors) of the character-by-character reference.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../fsm/sr_reference_reader.h"
 #include "sr_func.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -21,13 +23,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         abort();
     std::string path = "/proc/self/fd/" + std::to_string(fd);
 
+    const srref::Result want = srref::read(std::string(reinterpret_cast<const char*>(bytes), size));
     velko::EqData data;
     std::vector<sr_data*> list;
     std::vector<sr_data*>* lp = &list;
     if (fill_list(const_cast<char*>(path.c_str()), &data, &lp) != 0) {
-        if (data.error() != 303 && data.error() != 304)
+        if (data.error() != want.error || (data.error() != 303 && data.error() != 304))
             abort();
         return 0;
+    }
+    if (want.error != 0 || want.items.size() != list.size())
+        abort();
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!(want.items[i] == srref::Item{list[i]->name_, list[i]->value_, list[i]->type_}))
+            abort();
     }
     for (const sr_data* item : list) {
         velko::EqAdr adr;

@@ -24,7 +24,9 @@ namespace {
 using testsupport::ChildProcess;
 using testsupport::TempDir;
 
-constexpr int kItems = 3000;
+// Enough items that the half before the pause is more than the save gathers before handing lines
+// to its temporary file (64 KiB), so the pause finds that file partly written.
+constexpr int kItems = 10000;
 constexpr int kRandomRounds = 5;
 constexpr auto kBound = std::chrono::seconds(60);
 
@@ -158,7 +160,7 @@ TEST_F(SaveKill, SaveFileKilledHalfWrittenKeepsTheOldFile) {
     saver.kill(SIGKILL);
     ASSERT_EQ(last_saved(out), 1);
     EXPECT_EQ(items_generation(saved), 1);
-    // The dead save's temporary file holds the first half of generation 2.
+    // The dead save's temporary file holds the start of generation 2, not its end.
     const std::vector<std::string> left = temporaries(dir, "saved.sr");
     ASSERT_EQ(left.size(), 1u);
     const std::string partial = testsupport::read_file(dir.file(left[0]));

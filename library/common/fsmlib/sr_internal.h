@@ -3,15 +3,55 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "sr_func.h"
 
 #define SR_LOCAL __attribute__((visibility("hidden")))
 
-// Reads the comment and date sections and then every item of fp into *list (appending), then
-// unlocks and closes fp. Malformed items are dropped; a truncated file yields the items before it.
+// One item of a file as read: NUL-terminated texts inside the file's text held by SrItems.
+struct SrItem {
+    const char* facility;
+    const char* device;
+    const char* location;
+    const char* property;
+    const char* value;
+    int type;
+};
+
+// The items of a file: the file's text, read once and cut into the items' texts in place.
+struct SrItems {
+    std::vector<char> text;
+    std::vector<SrItem> items;
+};
+
+// Reads the comment and date sections and then every item of fp into *out (replacing what it
+// held), then unlocks and closes fp. Malformed items are dropped; a truncated file yields the items
+// before it.
+SR_LOCAL void read_items(FILE* fp, SrItems* out);
+
+// read_items, with the items appended to *list as records of their own (address text and value).
 SR_LOCAL void read_fill(FILE* fp, std::vector<sr_data*>* list);
+
+// Appends the item's address text "FACILITY/DEVICE/LOCATION/PROPERTY" to *text.
+SR_LOCAL void append_address(const SrItem& item, std::string* text);
+
+// The channels of a state by name, each name looked up with data_open once per operation: an
+// operation over many items of few properties then searches the state once per property. The
+// names looked up must outlive the index (they are the items' texts).
+class ChannelIndex {
+  public:
+    explicit ChannelIndex(FSMstate* sp) : sp_(sp) {}
+    // sp->data_open(name, 0), remembered.
+    int open(const char* name);
+
+  private:
+    FSMstate* sp_;
+    std::unordered_map<std::string_view, int> handles_;
+};
 
 // A new item with copies (array new) of name and value.
 SR_LOCAL sr_data* new_item(const char* name, const char* value, int type);
@@ -27,9 +67,8 @@ SR_LOCAL void tabs_to_blanks(char* text);
 
 // White space between the tokens of a file: blank, tab, newline, carriage return, vertical tab
 // and form feed (so files with CRLF line ends read alike).
-// In line: the reader asks it for every character of a file.
 inline bool sr_is_space(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    return c == ' ' || (c >= '\t' && c <= '\r');  // \t \n \v \f \r
 }
 
 // Reads the text of a channel of sp into buffer (size bytes): the state writes it there or hands

@@ -15,8 +15,8 @@ enum ItemResult { ITEM_DONE, ITEM_FAILED };
 
 // Opens the channel of the item's property on sp. -1 when sp has none; with stop set the state's
 // error text then names the property.
-int open_channel(FSMstate* sp, const char* property, int stop) {
-    int handle = sp->data_open(property, 0);
+int open_channel(FSMstate* sp, ChannelIndex* channels, const char* property, int stop) {
+    int handle = channels->open(property);
     if (handle == -1 && stop != 0) {
         std::string text = std::string(property) + " not found";
         sp->set_error(text.c_str());
@@ -53,32 +53,37 @@ void correct_channel(FSMstate* sp, int handle, char* stored) {
 
 // SR_CHECK_CORRECT for one item. An item whose current value cannot be read from the equipment is
 // skipped.
-ItemResult check_item(const sr_data* item, velko::EqAdr* adr, velko::EqData* request, velko::EqData* data, int stop,
-                      FSMstate* sp) {
+ItemResult check_item(const SrItem& item, velko::EqData* request, velko::EqData* data, int stop, FSMstate* sp,
+                      ChannelIndex* channels) {
+    // A copy: the reader's value may be a shared constant.
+    char stored[kValueSize];
+    copy_cut(stored, sizeof stored, item.value);
     if (sp != nullptr) {
-        int handle = open_channel(sp, adr->property(), stop);
+        int handle = open_channel(sp, channels, item.property, stop);
         if (handle == -1)
             return stop != 0 ? ITEM_FAILED : ITEM_DONE;
-        correct_channel(sp, handle, item->value_);
+        correct_channel(sp, handle, stored);
         return ITEM_DONE;
     }
+    velko::EqAdr adr;
+    adr.set(item.facility, item.location, item.device, item.property);
     velko::EqData result;
-    sr_get(adr, request, &result);
+    sr_get(&adr, request, &result);
     if (result.error() != 0)
         return ITEM_DONE;
     char current[kReadSize];
     result.get_string(current, sizeof current);
     tabs_to_blanks(current);
-    if (strcmp(current, item->value_) == 0)
+    if (strcmp(current, stored) == 0)
         return ITEM_DONE;
-    return write_remote(adr, request, item->value_, data);
+    return write_remote(&adr, request, stored, data);
 }
 
 // Options 0 to 2: writes the value text to the channel or to the equipment.
-ItemResult write_item(char* text, velko::EqAdr* adr, velko::EqData* request, velko::EqData* data, int stop,
-                      FSMstate* sp) {
+ItemResult write_item(char* text, const SrItem& item, velko::EqData* request, velko::EqData* data, int stop,
+                      FSMstate* sp, ChannelIndex* channels) {
     if (sp != nullptr) {
-        int handle = open_channel(sp, adr->property(), stop);
+        int handle = open_channel(sp, channels, item.property, stop);
         if (handle == -1)
             return stop != 0 ? ITEM_FAILED : ITEM_DONE;
         sp->data_lock(handle, 0);
@@ -86,7 +91,9 @@ ItemResult write_item(char* text, velko::EqAdr* adr, velko::EqData* request, vel
         sp->data_unlock(handle, 0);
         return ITEM_DONE;
     }
-    return write_remote(adr, request, text, data);
+    velko::EqAdr adr;
+    adr.set(item.facility, item.location, item.device, item.property);
+    return write_remote(&adr, request, text, data);
 }
 
 }  // namespace
@@ -97,40 +104,37 @@ int restore_all(char* file, velko::EqData* data, SrOption op, int stop, FSMstate
     FILE* fp = open_file(file, data);
     if (fp == nullptr)
         return 1;
-    std::vector<sr_data*> list;
-    read_fill(fp, &list);
+    SrItems read;
+    read_items(fp, &read);
 
     velko::EqData request;
-    velko::EqAdr adr;
-    std::string name;  // reused for every item's address text
+    ChannelIndex channels(sp);
     char value[kValueSize];
     char caller[kReadSize];
     int rc = 0;
-    for (const sr_data* item : list) {
+    for (const SrItem& item : read.items) {
         request.init();
-        request.set_type(item->type_);
-        name.assign(item->name_);
-        adr.adr(name);
+        request.set_type(item.type);
         value[0] = '\0';
         ItemResult done = ITEM_DONE;
         switch (op) {
             case SR_SET_FROM_FILE:
-                copy_cut(value, sizeof value, item->value_);
-                done = write_item(value, &adr, &request, data, stop, sp);
+                copy_cut(value, sizeof value, item.value);
+                done = write_item(value, item, &request, data, stop, sp, &channels);
                 break;
             case SR_ADD_FROM_DATA: {
                 data->get_string(caller, sizeof caller);
-                float sum = get_value(item->type_, item->value_) + get_value(data->type(), caller);
+                float sum = get_value(item.type, item.value) + get_value(data->type(), caller);
                 snprintf(value, sizeof value, "%g", static_cast<double>(sum));
-                done = write_item(value, &adr, &request, data, stop, sp);
+                done = write_item(value, item, &request, data, stop, sp, &channels);
                 break;
             }
             case SR_SET_FROM_DATA:
                 data->get_string(value, sizeof value);
-                done = write_item(value, &adr, &request, data, stop, sp);
+                done = write_item(value, item, &request, data, stop, sp, &channels);
                 break;
             case SR_CHECK_CORRECT:
-                done = check_item(item, &adr, &request, data, stop, sp);
+                done = check_item(item, &request, data, stop, sp, &channels);
                 break;
             default:
                 break;
@@ -140,6 +144,5 @@ int restore_all(char* file, velko::EqData* data, SrOption op, int stop, FSMstate
             break;
         }
     }
-    clear_list(&list);
     return rc;
 }

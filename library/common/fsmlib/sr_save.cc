@@ -10,10 +10,13 @@ namespace {
 
 const size_t kValueSize = 256;
 
+// Lines are gathered and handed to the file in pieces of about this size.
+const size_t kChunk = 64 * 1024;
+
 // The value of one item taken from a state's channel: the template's value when the state has no
 // such channel or cannot read it. Cut to what the value buffer holds, like a value from the equipment.
-void value_from_state(FSMstate* sp, const sr_data* item, const char* property, char* value) {
-    int handle = sp->data_open(property, 0);
+void value_from_state(FSMstate* sp, ChannelIndex* channels, const SrItem& item, char* value) {
+    int handle = channels->open(item.property);
     bool read = false;
     if (handle != -1) {
         sp->data_lock(handle, 0);
@@ -21,7 +24,22 @@ void value_from_state(FSMstate* sp, const sr_data* item, const char* property, c
         sp->data_unlock(handle, 0);
     }
     if (!read)
-        copy_cut(value, kValueSize, item->value_);
+        copy_cut(value, kValueSize, item.value);
+}
+
+// Appends the decimal text of n.
+void append_int(std::string* text, int n) {
+    char digits[12];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    unsigned int u = n < 0 ? 0u - static_cast<unsigned int>(n) : static_cast<unsigned int>(n);
+    do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (n < 0)
+        *--p = '-';
+    text->append(p, static_cast<size_t>(end - p));
 }
 
 // A reader takes a value as its first token and everything up to the next ';'. A ';' inside the
@@ -61,46 +79,57 @@ int sr_save(char* file, char* new_file, velko::EqData* data, FSMstate* sp) {
         fclose(fp);
         return 1;
     }
-    std::vector<sr_data*> list;
-    read_fill(fp, &list);
+    SrItems read;
+    read_items(fp, &read);
 
     char date[64];
     if (ctime_r(&started, date) == nullptr)
         snprintf(date, sizeof date, "%ld\n", static_cast<long>(started));
-    out.write("//Save_&_Restore//\n FSM created Save & Restore file ;\n " + std::string(date) + " ;\n");
+    std::string lines = "//Save_&_Restore//\n FSM created Save & Restore file ;\n " + std::string(date) + " ;\n";
+    lines.reserve(kChunk + 1024);
 
     int rc = 0;
-    velko::EqAdr adr;
-    std::string name;  // reused for every item's address text
+    velko::EqAdr adr;  // the item's address, for calls on the equipment
+    ChannelIndex channels(sp);
     char value[kValueSize];
-    // Each line is written as soon as it is made, so a save that dies leaves the lines before it.
-    std::string line;
-    for (const sr_data* item : list) {
-        request.init();
-        name.assign(item->name_);
-        adr.adr(name);
+    // The new file replaces the old one at commit only, so the lines are handed to it in large
+    // pieces rather than one by one.
+    for (const SrItem& item : read.items) {
         bool failed = false;
         if (sp != nullptr) {
-            value_from_state(sp, item, adr.property(), value);
+            value_from_state(sp, &channels, item, value);
         } else {
+            request.init();
             result.init();
+            adr.set(item.facility, item.location, item.device, item.property);
             sr_get(&adr, &request, &result);
             result.get_string(value, sizeof value);
             failed = result.error() != 0;
         }
         make_readable(value);
-        line.append(adr.facility()).append(" ").append(adr.device()).append(" ").append(adr.location());
-        line.append(" ").append(adr.property()).append("\t").append(std::to_string(item->type_));
-        line.append("\t").append(value).append("\t;\n");
-        out.write(line);
-        line.clear();
+        lines.append(item.facility);
+        lines += ' ';
+        lines.append(item.device);
+        lines += ' ';
+        lines.append(item.location);
+        lines += ' ';
+        lines.append(item.property);
+        lines += '\t';
+        append_int(&lines, item.type);
+        lines += '\t';
+        lines.append(value);
+        lines.append("\t;\n", 3);
+        if (lines.size() >= kChunk) {
+            out.write(lines);
+            lines.clear();
+        }
         if (failed) {
             // The file keeps the items before the failing one and the failing item's error text.
             rc = 1;
             break;
         }
     }
-    clear_list(&list);
+    out.write(lines);
     if (out.commit(nullptr) != 0)
         rc = 1;
     return rc;

@@ -7,8 +7,8 @@
 //       saves the items of TEMPLATE into SAVE_FILE from a state whose every channel reads "gN" in
 //       generation N, counted from 1.
 // --pause: in the second generation, print "paused" and wait for the end, once the configuration's
-// temporary file is written but not renamed, or once the save file's temporary file holds the
-// items before ITEM. --once: one generation, then exit.
+// temporary file is written but not renamed, or once the save reached ITEM (its temporary file then
+// holds the lines before ITEM that the save has handed to it). --once: one generation, then exit.
 #include <signal.h>
 #include <unistd.h>
 
