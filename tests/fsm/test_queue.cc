@@ -389,8 +389,8 @@ TEST_F(QueueTest, TakenEventsCountAgainstTheLimitUntilDispatched) {
     const std::string text = "The event queue was full (limit 3): 2 events were dropped.";
     EXPECT_EQ(root.get_error(), text);
     EXPECT_EQ(out, "Machine R: " + text + "\n");
-    EXPECT_EQ(log(), (Entries{"gate.entered", "ev:hold@*#", "ev:bb@*#", "ev:" + long_name + "@*#", "ev:x@*#",
-                              "ev:timer@*#"}));
+    EXPECT_EQ(log(),
+              (Entries{"gate.entered", "ev:hold@*#", "ev:bb@*#", "ev:" + long_name + "@*#", "ev:x@*#", "ev:timer@*#"}));
 
     // Later passes reuse the slots with names shorter, longer and as long as before.
     const std::vector<std::vector<std::string>> passes = {{"a", long_name, "cc"}, {"dd", "e", "ffff"}, {"g", "h"}};
