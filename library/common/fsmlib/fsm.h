@@ -376,9 +376,9 @@ class FSMrootstate : public FSMsuperstate {
     // event_queue_limit setting (1 000 000 without a server).
     void set_queue_limit(size_t n);
     size_t get_queue_limit();
-    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2). A queue that grew
-    // beyond 1024 slots gives them back at the end of a pass in which it stayed below a quarter
-    // of them.
+    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2), in both its rings.
+    // A queue whose ring grew beyond 1024 slots gives them back at the end of a pass in which it
+    // stayed below a quarter of that ring.
     size_t queue_slots(int which);
 
   private:
