@@ -363,3 +363,48 @@ TEST_F(QueueTest, ProducersAgainstAFullQueueLoseNothingSilently) {
     }
     EXPECT_EQ(processed + dropped_in_output(out), static_cast<size_t>(producers * per_producer));
 }
+
+// The consumer takes every waiting event at once: those it has taken but not yet dispatched still
+// count against the limit, events posted meanwhile follow them in the same pass, and names of
+// every length travel unchanged through reused slots, pass after pass.
+TEST_F(QueueTest, TakenEventsCountAgainstTheLimitUntilDispatched) {
+    const std::string long_name = "a-name-longer-than-any-short-string";
+    member.add_action("hold", gate_handler);
+    root.set_queue_limit(3);
+    Gate::get().close();
+    testing::internal::CaptureStdout();
+    events.start();
+    post("hold");
+    post("bb");
+    post(long_name.c_str());
+    post("over");  // the queue holds three
+    signal();
+    ASSERT_TRUE(Trace::get().wait_count("gate.entered", 1));
+    // "hold" is being dispatched and two taken events wait: one more fits, the next does not.
+    post("x");
+    post("yy");
+    Gate::get().open();
+    ASSERT_TRUE(wait_ticks(1));
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string text = "The event queue was full (limit 3): 2 events were dropped.";
+    EXPECT_EQ(root.get_error(), text);
+    EXPECT_EQ(out, "Machine R: " + text + "\n");
+    EXPECT_EQ(log(),
+              (Entries{"gate.entered", "ev:hold@*#", "ev:bb@*#", "ev:" + long_name + "@*#", "ev:x@*#", "ev:timer@*#"}));
+
+    // Later passes reuse the slots with names shorter, longer and as long as before.
+    const std::vector<std::vector<std::string>> passes = {{"a", long_name, "cc"}, {"dd", "e", "ffff"}, {"g", "h"}};
+    Entries expected = log();
+    for (size_t p = 0; p < passes.size(); ++p) {
+        for (const std::string& name : passes[p]) {
+            post(name.c_str(), name.size() > 3 ? "S" : "*");
+            expected.push_back("ev:" + name + (name.size() > 3 ? "@S#" : "@*#"));
+        }
+        expected.push_back("ev:timer@*#");
+        signal();
+        ASSERT_TRUE(wait_ticks(p + 2));
+    }
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(root.get_error(), std::string());
+    root.set_queue_limit(1000);
+}

@@ -42,9 +42,11 @@ class FSMevent {
     void set_event(const char* nm, const char* st);
 
   private:
-    // Dispatch compares and copies the stored names directly, without re-measuring them.
+    // Dispatch compares and copies the stored names directly, without re-measuring them, and the
+    // root's queues move them in and out of their slots.
     friend class FSMstate;
     friend class FSMsuperstate;
+    friend class FSMrootstate;
 
     std::string event;
     std::string state;
@@ -256,7 +258,7 @@ class FSMsuperstate : public FSMstate {
 
       private:
         // The active state while the flow takes events and interrupts (it has members and has not
-        // finished), else null; read under the flow's lock, which is released before it is used.
+        // finished), else null; read atomically, without the flow's lock.
         FSMstate* dispatch_target();
 
         pthread_mutex_t mux;
@@ -374,9 +376,9 @@ class FSMrootstate : public FSMsuperstate {
     // event_queue_limit setting (1 000 000 without a server).
     void set_queue_limit(size_t n);
     size_t get_queue_limit();
-    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2). A queue that grew
-    // beyond 1024 slots gives them back at the end of a pass in which it stayed below a quarter
-    // of them.
+    // Slots reserved by queue 0 (events), 1 (interrupt line 1) or 2 (line 2), in both its rings.
+    // A queue whose ring grew beyond 1024 slots gives them back at the end of a pass in which it
+    // stayed below a quarter of that ring.
     size_t queue_slots(int which);
 
   private:
@@ -388,8 +390,10 @@ class FSMrootstate : public FSMsuperstate {
 
     // Events waiting for their engine thread. A pass starts with signal(); the consumer drains
     // every queued event, then gets one synthetic event (dequeue returns 0) and sleeps again.
-    // Events are kept in a ring of reused slots, at most `limit` of them; an event posted to a
-    // full queue is dropped and counted.
+    // Events are posted into a ring of reused slots, at most `limit` of them waiting; an event
+    // posted to a full queue is dropped and counted. The consumer (one thread per queue) takes the
+    // whole ring under one lock, leaving its own drained ring in its place, and hands out the
+    // events of the taken ring without locking.
     class queue {
       public:
         queue();
@@ -401,7 +405,7 @@ class FSMrootstate : public FSMsuperstate {
         void signal();
         void set_limit(size_t n);
         size_t get_limit();
-        // Slots reserved for waiting events (taken or free).
+        // Slots reserved for waiting events (taken or free) in both rings.
         size_t slot_count();
         // Events dropped since the pass before the last one ended, counted when the last pass
         // ended. For the consumer only, after dequeue returned 0.
@@ -413,17 +417,26 @@ class FSMrootstate : public FSMsuperstate {
             std::string state;
         };
         void grow();
+        // Copies the oldest event of the taken ring into er. For the consumer, with taken_left > 0.
+        void hand_out(FSMevent& er);
 
         pthread_mutex_t mux;
         pthread_cond_t cond;
         int flag;
-        std::vector<pending> slot;  // a ring; its size is 0 or a power of two
+        std::vector<pending> slot;  // the posting ring; its size is 0 or a power of two
         size_t head;                // the oldest waiting event's slot
-        size_t count;               // waiting events
+        size_t count;               // events waiting in the posting ring
         size_t highest;             // most events waiting at once since the last pass ended
         size_t limit;
         size_t dropped;   // events dropped since the last pass ended
         size_t reported;  // what `dropped` held when the last pass ended
+        // The ring the consumer took, of size 0 or a power of two: swapped and resized under mux,
+        // its slots read by the consumer alone.
+        std::vector<pending> taken;
+        size_t taken_head;  // the consumer's next slot in taken
+        // Events of taken not handed out yet: written by the consumer, read by posters under mux,
+        // as they still count against the limit.
+        std::atomic<size_t> taken_left;
     };
 
     // Reports events that a full queue dropped during the pass that just ended.

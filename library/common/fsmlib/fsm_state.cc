@@ -62,7 +62,7 @@ int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
     if (taction) {
         taction(sp);
     }
-    ep->next = next_state;
+    copy_name(ep->next, next_state);
     // A state without a root has nowhere to post: the signal event is dropped.
     if (flag == 1 && sp->get_root()) {
         sp->get_root()->post_event(&event);
@@ -353,7 +353,7 @@ int FSMstate::process_event(FSMevent* ep) {
     if (is_tick(ep->event.data(), ep->event.size())) {
         event_name.clear();
     } else if (!same_name(event_name, ep->event)) {
-        event_name = ep->event;
+        copy_name(event_name, ep->event);
     }
     run_action(poll, this);
     // Most states have neither channels nor an error: their refresh has nothing to do.

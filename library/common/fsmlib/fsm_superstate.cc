@@ -24,6 +24,12 @@ inline void store_state(FSMstate*& field, FSMstate* value) {
     __atomic_store_n(&field, value, __ATOMIC_RELEASE);
 }
 
+// Whether a flow has finished is likewise written under the flow's lock and read without it by
+// dispatch; a flow entered or left stores its active state before it clears the mark.
+inline void store_run(int& field, int value) {
+    __atomic_store_n(&field, value, __ATOMIC_RELEASE);
+}
+
 }  // namespace
 
 FSMsuperstate::frame::frame(FSMstate* pp, int flow_id)
@@ -144,7 +150,7 @@ void FSMsuperstate::frame::enter_state() {
         if (active_state) {
             active_state->enter_state();
         }
-        run = 0;
+        store_run(run, 0);
     }
     pthread_mutex_unlock(&mux);
 }
@@ -155,16 +161,19 @@ void FSMsuperstate::frame::leave_state() {
         if (active_state) {
             active_state->leave_state();
         }
-        run = 0;
+        store_run(run, 0);
     }
     pthread_mutex_unlock(&mux);
 }
 
+// Read without the flow's lock, which every event would otherwise take once per flow: the caller
+// used the target only after the lock was released anyway, and the mark is read first, so a flow
+// seen running shows the state it was entered with or switched to since.
 FSMstate* FSMsuperstate::frame::dispatch_target() {
-    pthread_mutex_lock(&mux);
-    FSMstate* current = (state.empty() || run == 1) ? nullptr : active_state;
-    pthread_mutex_unlock(&mux);
-    return current;
+    if (state.empty() || __atomic_load_n(&run, __ATOMIC_ACQUIRE) == 1) {
+        return nullptr;
+    }
+    return load_state(active_state);
 }
 
 int FSMsuperstate::frame::process_event(FSMevent* event) {
@@ -177,7 +186,7 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
     pthread_mutex_lock(&mux);
     if (same_name(next, parent->name)) {
         // The flow has finished: its active state stays current and it hears nothing more.
-        run = 1;
+        store_run(run, 1);
         entered = parent;
     } else {
         for (FSMstate* member : state) {

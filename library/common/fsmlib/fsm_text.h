@@ -36,6 +36,22 @@ inline bool same_name(const std::string& a, const std::string& b) {
     return same_text(a.data(), a.size(), b.data(), b.size());
 }
 
+// Stores a copy of src in dst. Event and state names mostly replace names of the same length
+// ("a" after "b", "A2" after "A1"): their characters are then written over in line, which costs
+// less than the library's assignment with its out-of-line copy.
+inline void copy_name(std::string& dst, const std::string& src) {
+    const size_t n = src.size();
+    if (n != dst.size() || n > 16) {
+        dst = src;
+        return;
+    }
+    char* d = dst.data();
+    const char* s = src.data();
+    for (size_t i = 0; i < n; ++i) {
+        d[i] = s[i];
+    }
+}
+
 // The text buffer that the library's own code hands to data_get(int, char**, int) on this thread,
 // so that a text read into it is cut to fit instead of overrunning it.
 struct LibraryTextBuffer {
