@@ -193,7 +193,7 @@ void raise_errors(FSMstate* sp) {
     sp->server_error(sp, 1, "pressure low");
 }
 
-TEST(IntrospectErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions) {
+TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions) {
     FSMrootstate root{nullptr, "R", ""};
     FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
     FSMstate x{"X", nullptr, STATE}, y{"Y", nullptr, STATE};
