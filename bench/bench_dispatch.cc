@@ -80,6 +80,29 @@ void BM_DispatchOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_DispatchOnly);
 
+// Dispatch alone through the smallest machine that switches: the root's one flow of two states
+// that switch on "flip", one transition per event.
+void BM_DispatchOneTransition(benchmark::State& state) {
+    FSMrootstate root(nullptr, "Root", "");
+    FSMstate a("A", nullptr, STATE);
+    FSMstate b("B", nullptr, STATE);
+    a.add_transition("flip", nullptr, nullptr, nullptr, nullptr, "B");
+    b.add_transition("flip", nullptr, nullptr, nullptr, nullptr, "A");
+    root.add_state(0, &a);
+    root.add_state(0, &b);
+    root.set_root(&root);
+    root.link_state();
+    root.init_state();
+    root.enter_state();
+    FSMevent flip;
+    flip.set_event("flip", "*");
+    for (auto _ : state) {
+        root.FSMsuperstate::process_event(&flip);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DispatchOneTransition);
+
 // The root's queue with `waiting` events queued: each iteration gives one event and takes one.
 void BM_RootQueueWithWaiting(benchmark::State& state) {
     FSMrootstate root(nullptr, "Q", "");  // passive: dispatch does almost nothing

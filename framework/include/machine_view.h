@@ -85,7 +85,10 @@ struct TraceEntryView {
     std::string event;
     std::string to;
     std::string to_id;  // "" when the flow kept its state
-    enum class Effect { switched, finished, unchanged } effect = Effect::switched;
+    // error: not a transition but an error that the state `from` raised while the machine
+    // dispatched; event, to and to_id are then empty.
+    enum class Effect { switched, finished, unchanged, error } effect = Effect::switched;
+    std::string error;  // the error's text, cut to the trace's room; "" for a transition
 };
 
 struct TraceView {

@@ -1,6 +1,9 @@
 // The structure of a linked machine of three levels (flows, history, a finishing flow, a
-// reference to a superstate of another part) and its trace as events switch it.
+// reference to a superstate of another part) and its trace as events switch it; errors raised
+// while a machine dispatches, traced among its transitions.
 #include <gtest/gtest.h>
+
+#include <iterator>
 
 #include "fsm_inspect.h"
 
@@ -182,6 +185,72 @@ TEST_F(Introspect, ShowsSwitchesAndTracesThemInOrder) {
     FSMinspect::read_trace(&root, 3, &t);
     ASSERT_EQ(t.entries.size(), 1u);
     EXPECT_EQ(t.entries[0].event, "poke");
+}
+
+// A transition's action that raises two errors on its state: its own and its location's.
+void raise_errors(FSMstate* sp) {
+    sp->set_error("valve stuck");
+    sp->server_error(sp, 1, "pressure low");
+}
+
+TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions) {
+    FSMrootstate root{nullptr, "R", ""};
+    FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
+    FSMstate x{"X", nullptr, STATE}, y{"Y", nullptr, STATE};
+    x.add_transition("go", nullptr, raise_errors, nullptr, nullptr, "Y");
+    y.add_transition("*", nullptr, nullptr, nullptr, nullptr, "X");
+    top.add_state(3, &x);
+    top.add_state(3, &y);
+    root.add_state(1, &top);
+    root.set_root(&root);
+    ASSERT_EQ(root.link_state(), 0);
+    root.init_state();
+    root.enter_state();
+    const auto send = [&](const char* name) {
+        FSMevent ev;
+        ev.set_event(name, "*");
+        root.FSMsuperstate::process_event(&ev);
+    };
+
+    send("go");                       // X raises its errors, then goes to Y
+    y.set_error("raised elsewhere");  // not while the machine dispatches: not traced
+    send("back-\xc3\xa9");            // Y's "*" transition: the event's own text is kept
+    send("go");                       // X's refresh cleared its error; the action raises both again
+
+    velko::TraceView t;
+    FSMinspect::read_trace(&x, 0, &t);
+    using E = velko::TraceEntryView::Effect;
+    struct Expected {
+        const char* from;
+        const char* event;
+        const char* to;
+        E effect;
+        const char* error;
+    };
+    const Expected expected[] = {
+        {"X", "", "", E::error, "valve stuck"}, {"X", "", "", E::error, "pressure low"},
+        {"X", "go", "Y", E::switched, ""},      {"Y", "back-\xc3\xa9", "X", E::switched, ""},
+        {"X", "", "", E::error, "valve stuck"}, {"X", "", "", E::error, "pressure low"},
+        {"X", "go", "Y", E::switched, ""},
+    };
+    ASSERT_EQ(t.entries.size(), std::size(expected));
+    EXPECT_EQ(t.next, std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const velko::TraceEntryView& e = t.entries[i];
+        EXPECT_EQ(e.seq, i + 1);
+        EXPECT_EQ(e.superstate_id, "R/1/Top") << i;
+        EXPECT_EQ(e.flow, 3) << i;
+        EXPECT_EQ(e.from, expected[i].from) << i;
+        EXPECT_EQ(e.from_id, std::string("R/1/Top/3/") + expected[i].from) << i;
+        EXPECT_EQ(e.event, expected[i].event) << i;
+        EXPECT_EQ(e.to, expected[i].to) << i;
+        EXPECT_EQ(e.to_id, *expected[i].to != '\0' ? std::string("R/1/Top/3/") + expected[i].to : "") << i;
+        EXPECT_EQ(e.effect, expected[i].effect) << i;
+        EXPECT_EQ(e.error, expected[i].error) << i;
+    }
+    // The entries of one event carry its time.
+    EXPECT_EQ(t.entries[0].time, t.entries[2].time);
+    EXPECT_GT(t.entries[0].time, 0);
 }
 
 }  // namespace

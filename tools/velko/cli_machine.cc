@@ -21,9 +21,12 @@ bool prepare_location(const Options& o, ClientSettings* settings, EqAdr* adr) {
 std::string entry_line(const nlohmann::json& e) {
     const std::string to = e.value("to", "");
     const std::string effect = e.value("effect", "");
-    std::string line = time_text(e.value("time", 0.0)) + " " + std::to_string(e.value("seq", 0)) + " " +
-                       e.value("superstate", "") + " flow " + std::to_string(e.value("flow", 0)) + ": " +
-                       e.value("from", "") + " --" + e.value("event", "") + "--> " + to;
+    const std::string head = time_text(e.value("time", 0.0)) + " " + std::to_string(e.value("seq", 0)) + " " +
+                             e.value("superstate", "") + " flow " + std::to_string(e.value("flow", 0)) + ": ";
+    if (effect == "error") {
+        return head + e.value("from", "") + " error: " + e.value("error", "");
+    }
+    std::string line = head + e.value("from", "") + " --" + e.value("event", "") + "--> " + to;
     if (effect == "finish") {
         line += " (flow finished)";
     } else if (effect == "none") {

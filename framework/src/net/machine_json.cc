@@ -24,6 +24,8 @@ const char* effect_name(TraceEntryView::Effect e) {
             return "finish";
         case TraceEntryView::Effect::unchanged:
             return "none";
+        case TraceEntryView::Effect::error:
+            return "error";
         default:
             return "switch";
     }
@@ -102,7 +104,8 @@ json trace_json(const TraceView& t, const std::string& address) {
                            {"event", e.event},
                            {"to", e.to},
                            {"to_id", id_or_null(e.to_id)},
-                           {"effect", effect_name(e.effect)}});
+                           {"effect", effect_name(e.effect)},
+                           {"error", e.error}});
     }
     return {{"address", address}, {"machine", t.machine}, {"capacity", t.capacity},
             {"next", t.next},     {"missed", t.missed},   {"entries", entries}};

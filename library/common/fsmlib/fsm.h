@@ -51,6 +51,11 @@ class FSMevent {
     std::string event;
     std::string state;
     std::string next;
+    // The names of the transition that fired last on this event, for the trace: its event name
+    // (null for a "*" transition, whose event is this one's) and its next state. They live as
+    // long as the transition.
+    const char* fired_name = nullptr;
+    const char* fired_next = nullptr;
 };
 
 // The basic state: actions, guarded transitions, event handlers, error text and data channels.
@@ -342,6 +347,9 @@ class FSMsuperstate : public FSMstate {
   protected:
     int data_open_net(const char* np, int flag);
     int data_find(int handle, int flag, EqFSMlocation** locp);
+
+    // The machine's trace when this is its root (set by FSMrootstate), else null.
+    FSMtrace* root_trace = nullptr;
 
   private:
     frame* find_flow(int flow_i);

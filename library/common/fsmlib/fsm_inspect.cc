@@ -200,6 +200,11 @@ void FSMinspect::read_trace(FSMstate* sp, uint64_t after, velko::TraceView* out)
         velko::TraceEntryView e;
         e.seq = seqs[i];
         e.time = static_cast<double>(r.time_ns) / 1e9;
+        if (r.effect == FSMtrace::ERROR) {
+            read_error(r, &e);
+            out->entries.push_back(std::move(e));
+            continue;
+        }
         e.superstate_id = state_id(r.owner);
         e.location = location_name(r.owner);
         e.flow = r.flow;
@@ -219,4 +224,17 @@ void FSMinspect::read_trace(FSMstate* sp, uint64_t after, velko::TraceView* out)
         }
         out->entries.push_back(std::move(e));
     }
+}
+
+void FSMinspect::read_error(const FSMtrace::Record& r, velko::TraceEntryView* e) {
+    // The entry is placed at the flow that holds the state; the root's own errors at the root.
+    FSMstate* holder = is_machine_root(r.from) ? r.from : r.from->get_parent();
+    FSMsuperstate::frame* fr = holder != r.from ? flow_holding(holder, r.from) : nullptr;
+    e->superstate_id = state_id(holder);
+    e->location = location_name(dynamic_cast<FSMsuperstate*>(holder));
+    e->flow = fr != nullptr ? fr->id : 0;
+    e->from = r.from->get_name();
+    e->from_id = state_id(r.from);
+    e->effect = velko::TraceEntryView::Effect::error;
+    e->error = r.error();
 }

@@ -19,7 +19,7 @@ class FSMinspect {
     // turn, never two at once.
     static void describe(FSMsuperstate* top, velko::MachineView* out);
 
-    // The transitions of sp's machine recorded after seq `after`. Without a root machine the
+    // The transitions and errors of sp's machine recorded after seq `after`. Without a root machine the
     // view is empty.
     static void read_trace(FSMstate* sp, uint64_t after, velko::TraceView* out);
 
@@ -30,6 +30,8 @@ class FSMinspect {
                               const std::string& location, velko::FlowView* out);
     static void describe_transitions(FSMstate* sp, FSMstate* owner, FSMsuperstate::frame* fr,
                                      const std::string& owner_id, velko::StateView* out);
+    // The view of an error entry: where the state that raised it sits, and its text.
+    static void read_error(const FSMtrace::Record& r, velko::TraceEntryView* e);
     // The flow of owner that holds member, or null.
     static FSMsuperstate::frame* flow_holding(FSMstate* owner, FSMstate* member);
 };

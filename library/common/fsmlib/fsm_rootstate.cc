@@ -8,6 +8,7 @@
 FSMrootstate::FSMrootstate(EqFSMlocation* locptr, const char* nm, const char* descr)
     : FSMsuperstate(locptr, nm, descr, ROOT_STATE), update_rate(1), atdsp(nullptr) {
     set_parent(this);
+    root_trace = &trace;
 }
 
 // The queues are members and go after this body, in reverse order: irq2, irq1, then events.
@@ -153,6 +154,8 @@ int FSMrootstate::process_event(FSMevent* ep) {
     FSMsuperstate::process_event(ep);
     // After the tick, whose refresh of the root clears its error text, so that the report stays
     // shown until the next pass.
+    // On the event thread: the report is recorded in the trace too.
+    FSMtrace::Scope dispatch(&trace);
     report_dropped(event_fifo, "event");
     return 0;
 }

@@ -63,6 +63,8 @@ int FSMstate::branch::check(FSMevent* ep, FSMstate* sp) {
         taction(sp);
     }
     copy_name(ep->next, next_state);
+    ep->fired_name = is_wildcard(event_name) ? nullptr : event_name.c_str();
+    ep->fired_next = next_state.c_str();
     // A state without a root has nowhere to post: the signal event is dropped.
     if (flag == 1 && sp->get_root()) {
         sp->get_root()->post_event(&event);
@@ -186,11 +188,15 @@ void FSMstate::set_error(const char* error_txt) {
         return;
     }
     pthread_mutex_lock(&err_mux);
+    const bool raised = error.empty() && error_txt[0] != '\0';
     if (error.empty()) {
         error = error_txt;
         __atomic_store_n(&has_error, error.empty() ? 0 : 1, __ATOMIC_RELEASE);
     }
     pthread_mutex_unlock(&err_mux);
+    if (raised) {
+        FSMtrace::note_error(this, error_txt);
+    }
 }
 
 size_t FSMstate::copy_error(char* buf, size_t size) {

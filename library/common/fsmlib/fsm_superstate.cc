@@ -209,9 +209,15 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
 void FSMsuperstate::frame::trace_transition(FSMstate* from, FSMevent* event, FSMstate* entered) {
     if (trace_log == nullptr) {
         trace_log = FSMtrace::of(parent);
+        if (trace_log == nullptr) {
+            return;
+        }
     }
-    if (trace_log != nullptr) {
-        trace_log->record(static_cast<FSMsuperstate*>(parent), id, from, entered, event->get_name(), event->get_next());
+    auto* owner = static_cast<FSMsuperstate*>(parent);
+    if (event->fired_name != nullptr) {
+        trace_log->record(owner, id, from, entered, event->fired_name, event->fired_next);
+    } else {
+        trace_log->record_event(owner, id, from, entered, event->event.c_str(), event->fired_next);
     }
 }
 
@@ -353,7 +359,8 @@ void FSMsuperstate::set_root(FSMstate* rp) {
     }
 }
 
-void FSMsuperstate::server_error(FSMstate*, int err, const char* err_desc) {
+void FSMsuperstate::server_error(FSMstate* sp, int err, const char* err_desc) {
+    FSMtrace::note_error(sp, err_desc);
     if (location) {
         location->set_error(err, err_desc ? err_desc : "");
     }
@@ -440,6 +447,9 @@ int FSMsuperstate::process_event(FSMevent* ev) {
     if (!ev) {
         return 0;
     }
+    // The root marks the event's dispatch on its trace: the records share one clock reading, and
+    // errors raised meanwhile on this thread are recorded.
+    FSMtrace::Scope dispatch(root_trace);
     int retval = FSMstate::process_event(ev);
     if (retval != 0) {
         return retval;

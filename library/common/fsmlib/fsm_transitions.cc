@@ -1,9 +1,13 @@
-// The transition trace: a ring of records written by one thread as a per-slot sequence lock.
+// The transition trace: a ring of entries written by one thread as a per-slot sequence lock.
 //
-// The writer marks a slot odd, stores the record's words with release order and marks it even
+// The writer marks a slot odd, stores the entry's words with release order and marks it even
 // again; a reader loads the mark, the words with acquire order and the mark again, and keeps the
-// copy only when both marks are the even mark of the transition it wants. Every access is atomic,
-// so a reader racing the writer gets a torn copy that it throws away, never undefined behaviour.
+// copy only when both marks are the even mark of the entry it wants. Every access is atomic, so a
+// reader racing the writer gets a torn copy that it throws away, never undefined behaviour.
+//
+// A transition stores pointers to its names, not their text: the common entry is seven words in
+// one cache line. Text is copied only for an event that is not the transition's own name and for
+// errors, into a second ring that the same mark covers.
 #include "fsm_transitions.h"
 
 #include <time.h>
@@ -14,73 +18,154 @@
 
 namespace {
 
-constexpr size_t kHeaderWords = offsetof(FSMtrace::Record, text) / sizeof(uint64_t);
-static_assert(offsetof(FSMtrace::Record, text) % sizeof(uint64_t) == 0, "the text starts on a word");
-static_assert(offsetof(FSMtrace::Record, effect) == offsetof(FSMtrace::Record, flow) + sizeof(int32_t),
-              "flow and effect share a word");
+// The trace of the machine whose event this thread dispatches, if any. Initial-exec: the library
+// is loaded with the program, and the slot is read without a call.
+thread_local FSMtrace* dispatching __attribute__((tls_model("initial-exec"))) = nullptr;
 
-// Copies text into buf[0..room), cut to fit with its NUL; returns the bytes used.
-size_t put_text(char* buf, size_t room, const char* text) {
+// How many bytes of text fit in room with a NUL after them, cut before a character that would
+// not fit whole (a UTF-8 continuation byte never starts the part left out).
+size_t fitting_length(const char* text, size_t room) {
     size_t n = 0;
     while (n + 1 < room && text[n] != '\0') {
-        buf[n] = text[n];
         ++n;
     }
-    buf[n] = '\0';
-    return n + 1;
+    for (int back = 0; back < 3 && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80; ++back) {
+        --n;
+    }
+    return n;
+}
+
+uint64_t as_word(const void* p) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+template <typename T>
+T* as_pointer(uint64_t w) {
+    return reinterpret_cast<T*>(static_cast<uintptr_t>(w));
+}
+
+uint64_t text_hash(const char* text, size_t len) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (size_t i = 0; i < len; ++i) {
+        h = (h ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+    }
+    return h;
 }
 
 }  // namespace
 
-const char* FSMtrace::Record::next() const {
-    const size_t n = std::strlen(text);
-    return n + 1 < kTextSize ? text + n + 1 : "";
-}
-
-FSMtrace::FSMtrace() : ring_(new Slot[kCapacity]) {
+FSMtrace::FSMtrace() : ring_(new Slot[kCapacity]), text_(new TextSlot[kCapacity]) {
     for (size_t i = 0; i < kCapacity; ++i) {
         for (auto& w : ring_[i].word) {
+            w.store(0, std::memory_order_relaxed);
+        }
+        for (auto& w : text_[i].word) {
             w.store(0, std::memory_order_relaxed);
         }
     }
 }
 
-void FSMtrace::record(FSMsuperstate* owner, int flow, FSMstate* from, FSMstate* to, const char* event,
-                      const char* next) {
-    // The record is built as words in the layout of Record: a memcpy of the whole record into
-    // words would cost more than everything else here.
-    uint64_t words[kWords];
+int64_t FSMtrace::read_clock() {
     timespec ts;
     clock_gettime(CLOCK_REALTIME_COARSE, &ts);
-    const int64_t time_ns = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    const int32_t kinds[2] = {flow, to == nullptr ? UNCHANGED : (to == owner ? FINISHED : SWITCHED)};
-    std::memcpy(&words[offsetof(Record, time_ns) / 8], &time_ns, sizeof time_ns);
-    std::memcpy(&words[offsetof(Record, owner) / 8], &owner, sizeof owner);
-    std::memcpy(&words[offsetof(Record, from) / 8], &from, sizeof from);
-    std::memcpy(&words[offsetof(Record, to) / 8], &to, sizeof to);
-    std::memcpy(&words[offsetof(Record, flow) / 8], kinds, sizeof kinds);
-    char* text = reinterpret_cast<char*>(&words[kHeaderWords]);
-    size_t used = put_text(text, kTextSize, event);
-    if (to == nullptr && used < kTextSize) {
-        used += put_text(text + used, kTextSize - used, next);
-    }
-    const size_t count = kHeaderWords + (used + sizeof(uint64_t) - 1) / sizeof(uint64_t);
-    // The tail of the last text word is never read past the NUL; clear it so no stale stack bytes
-    // are stored.
-    std::memset(text + used, 0, (count - kHeaderWords) * sizeof(uint64_t) - used);
+    event_time_ = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    return event_time_;
+}
 
+inline int64_t FSMtrace::now() {
+    return event_time_ != 0 ? event_time_ : read_clock();
+}
+
+void FSMtrace::Scope::enter() {
+    outer_ = dispatching;
+    dispatching = trace_;
+    trace_->event_time_ = 0;
+}
+
+void FSMtrace::Scope::leave() {
+    dispatching = outer_;
+    // A transition dispatched outside a root's event reads the clock again.
+    trace_->event_time_ = 0;
+}
+
+inline void FSMtrace::store(FSMsuperstate* owner, int flow, FSMstate* from, FSMstate* to, const char* name,
+                            const char* next, int32_t effect, const char* text) {
+    const int64_t time_ns = now();
     const uint64_t n = written_.load(std::memory_order_relaxed) + 1;
-    Slot& slot = ring_[(n - 1) % kCapacity];
+    const size_t index = (n - 1) % kCapacity;
+    Slot& slot = ring_[index];
     slot.seq.store(2 * n - 1, std::memory_order_relaxed);
-    for (size_t i = 0; i < count; ++i) {
-        slot.word[i].store(words[i], std::memory_order_release);
+    if (text != nullptr) {
+        uint64_t words[kTextWords];
+        const size_t len = fitting_length(text, kTextSize);
+        const size_t count = len / sizeof(uint64_t) + 1;
+        // The last word is cleared first so that no stale stack bytes follow the NUL.
+        words[count - 1] = 0;
+        std::memcpy(words, text, len);
+        for (size_t i = 0; i < count; ++i) {
+            text_[index].word[i].store(words[i], std::memory_order_release);
+        }
     }
+    slot.word[0].store(static_cast<uint64_t>(time_ns), std::memory_order_release);
+    slot.word[1].store(as_word(owner), std::memory_order_release);
+    slot.word[2].store(as_word(from), std::memory_order_release);
+    slot.word[3].store(as_word(to), std::memory_order_release);
+    slot.word[4].store(as_word(name), std::memory_order_release);
+    slot.word[5].store(as_word(next), std::memory_order_release);
+    slot.word[6].store(static_cast<uint32_t>(flow) | static_cast<uint64_t>(static_cast<uint32_t>(effect)) << 32,
+                       std::memory_order_release);
     slot.seq.store(2 * n, std::memory_order_release);
     written_.store(n, std::memory_order_release);
 }
 
+// The first record of an event reads the clock here, apart, so that the others save no registers
+// for the clock's call.
+__attribute__((noinline, cold)) void FSMtrace::record_first(FSMsuperstate* owner, int flow, FSMstate* from,
+                                                            FSMstate* to, const char* name, const char* next) {
+    read_clock();
+    record(owner, flow, from, to, name, next);
+}
+
+void FSMtrace::record(FSMsuperstate* owner, int flow, FSMstate* from, FSMstate* to, const char* name,
+                      const char* next) {
+    if (event_time_ == 0) {
+        record_first(owner, flow, from, to, name, next);
+        return;
+    }
+    const int32_t effect = to == nullptr ? UNCHANGED : (to == owner ? FINISHED : SWITCHED);
+    // A null name would read as "the text holds the event".
+    store(owner, flow, from, to, name != nullptr ? name : "", next, effect, nullptr);
+}
+
+void FSMtrace::record_event(FSMsuperstate* owner, int flow, FSMstate* from, FSMstate* to, const char* event,
+                            const char* next) {
+    const int32_t effect = to == nullptr ? UNCHANGED : (to == owner ? FINISHED : SWITCHED);
+    store(owner, flow, from, to, nullptr, next, effect, event);
+}
+
+void FSMtrace::record_error(FSMstate* sp, const char* text) {
+    const uint64_t hash = text_hash(text, fitting_length(text, kTextSize));
+    if (error_seq_ != 0 && error_seq_ == written_.load(std::memory_order_relaxed) && error_state_ == sp &&
+        error_hash_ == hash) {
+        return;  // raised again by the same state before anything else happened
+    }
+    store(nullptr, 0, sp, nullptr, nullptr, nullptr, ERROR, text);
+    error_state_ = sp;
+    error_hash_ = hash;
+    error_seq_ = written_.load(std::memory_order_relaxed);
+}
+
+void FSMtrace::note_error(FSMstate* sp, const char* text) {
+    FSMtrace* trace = dispatching;
+    if (trace == nullptr || sp == nullptr || text == nullptr || text[0] == '\0' || of(sp) != trace) {
+        return;
+    }
+    trace->record_error(sp, text);
+}
+
 bool FSMtrace::read_slot(uint64_t n, Record* out) const {
-    const Slot& slot = ring_[(n - 1) % kCapacity];
+    const size_t index = (n - 1) % kCapacity;
+    const Slot& slot = ring_[index];
     if (slot.seq.load(std::memory_order_acquire) != 2 * n) {
         return false;
     }
@@ -88,11 +173,30 @@ bool FSMtrace::read_slot(uint64_t n, Record* out) const {
     for (size_t i = 0; i < kWords; ++i) {
         words[i] = slot.word[i].load(std::memory_order_acquire);
     }
+    const bool has_text = words[4] == 0;
+    uint64_t text[kTextWords];
+    if (has_text) {
+        for (size_t i = 0; i < kTextWords; ++i) {
+            text[i] = text_[index].word[i].load(std::memory_order_acquire);
+        }
+    }
     if (slot.seq.load(std::memory_order_relaxed) != 2 * n) {
         return false;
     }
-    std::memcpy(out, words, sizeof(Record));
-    out->text[kTextSize - 1] = '\0';
+    out->time_ns = static_cast<int64_t>(words[0]);
+    out->owner = as_pointer<FSMsuperstate>(words[1]);
+    out->from = as_pointer<FSMstate>(words[2]);
+    out->to = as_pointer<FSMstate>(words[3]);
+    out->name = as_pointer<const char>(words[4]);
+    out->next_name = as_pointer<const char>(words[5]);
+    out->flow = static_cast<int32_t>(static_cast<uint32_t>(words[6]));
+    out->effect = static_cast<int32_t>(static_cast<uint32_t>(words[6] >> 32));
+    if (has_text) {
+        std::memcpy(out->text, text, kTextSize);
+        out->text[kTextSize - 1] = '\0';
+    } else {
+        out->text[0] = '\0';
+    }
     return true;
 }
 
