@@ -2,6 +2,7 @@
 // parser): the states, flows, history, final states and transitions match the machine.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 
 #include "child_process.h"
@@ -131,6 +132,59 @@ TEST_F(MachineFormats, JsonNamesTargetsAndLiveStates) {
     EXPECT_TRUE(a_json["transitions"][1]["target"].is_null());
     EXPECT_TRUE(a_json["transitions"][1]["signal"].is_null());
     EXPECT_EQ(j["top"]["flows"][0]["states"][1]["flows"][1]["history"], true);
+}
+
+// An action that raises its location's error while the machine dispatches.
+void raise_alarm(FSMstate* sp) {
+    sp->server_error(sp, 1, "pump \"P1\" tripped");
+}
+
+TEST(MachineTraceJson, TransitionsAndErrorsAsClientsReadThem) {
+    FSMrootstate root{nullptr, "R", ""};
+    FSMstate idle{"Idle", nullptr, STATE}, busy{"Busy", nullptr, STATE};
+    idle.add_transition("start", nullptr, raise_alarm, nullptr, nullptr, "Busy");
+    busy.add_transition("*", nullptr, nullptr, nullptr, nullptr, "Idle");
+    root.add_state(1, &idle);
+    root.add_state(1, &busy);
+    root.set_root(&root);
+    ASSERT_EQ(root.link_state(), 0);
+    root.init_state();
+    root.enter_state();
+    for (const char* name : {"start", "stop"}) {
+        FSMevent ev;
+        ev.set_event(name, "*");
+        root.FSMsuperstate::process_event(&ev);
+    }
+
+    velko::TraceView t;
+    FSMinspect::read_trace(&root, 0, &t);
+    const nlohmann::json j = velko::net::trace_json(t, "F/D/L");
+    EXPECT_EQ(j["address"], "F/D/L");
+    EXPECT_EQ(j["next"], 3);
+    EXPECT_EQ(j["missed"], 0);
+    const nlohmann::json& e = j["entries"];
+    ASSERT_EQ(e.size(), 3u) << j.dump();
+    struct Expected {
+        const char* from;
+        const char* event;
+        const char* effect;
+        const char* error;
+        nlohmann::json to_id;
+    };
+    const Expected expected[] = {
+        {"Idle", "", "error", "pump \"P1\" tripped", nullptr},
+        {"Idle", "start", "switch", "", "R/1/Busy"},
+        {"Busy", "stop", "switch", "", "R/1/Idle"},
+    };
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(e[i]["seq"], i + 1) << i;
+        EXPECT_EQ(e[i]["from"], expected[i].from) << i;
+        EXPECT_EQ(e[i]["from_id"], std::string("R/1/") + expected[i].from) << i;
+        EXPECT_EQ(e[i]["event"], expected[i].event) << i;
+        EXPECT_EQ(e[i]["effect"], expected[i].effect) << i;
+        EXPECT_EQ(e[i]["error"], expected[i].error) << i;
+        EXPECT_EQ(e[i]["to_id"], expected[i].to_id) << i;
+    }
 }
 
 }  // namespace
