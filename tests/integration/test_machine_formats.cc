@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "child_process.h"
-#include "fsm_inspect.h"
+#include "fsm_observer.h"
 #include "net/machine_formats.h"
 #include "velko_test.h"
 
@@ -40,7 +40,7 @@ class MachineFormats : public ::testing::Test {
         EXPECT_EQ(root.link_state(), 0);
         root.init_state();
         root.enter_state();
-        FSMinspect::describe(&root, &view);
+        FSMobserver::describe(&root, &view);
     }
 
     FSMrootstate root{nullptr, "R", ""};
@@ -157,7 +157,7 @@ TEST(MachineTraceJson, TransitionsAndErrorsAsClientsReadThem) {
     }
 
     velko::TraceView t;
-    FSMinspect::read_trace(&root, 0, &t);
+    FSMobserver::read_trace(&root, 0, &t);
     const nlohmann::json j = velko::net::trace_json(t, "F/D/L");
     EXPECT_EQ(j["address"], "F/D/L");
     EXPECT_EQ(j["next"], 3);

@@ -24,7 +24,7 @@ class FSMstate;
 class FSMsuperstate;
 class FSMrootstate;
 class EqFSMlocation;
-class FSMinspect;
+class FSMobserver;
 
 // An event: its name, the states it is addressed to, and the next state a fired transition names.
 class FSMevent {
@@ -82,7 +82,7 @@ class FSMstate {
         int flag;
         FSMevent event;
 
-        friend class FSMinspect;
+        friend class FSMobserver;
     };
 
     // A named event handler.
@@ -227,7 +227,7 @@ class FSMstate {
     // err_mux only when there is an error to clear.
     int has_error;
 
-    friend class FSMinspect;
+    friend class FSMobserver;
 };
 
 // A composite state: parallel flows of member states, each with one active state.
@@ -281,7 +281,7 @@ class FSMsuperstate : public FSMstate {
         void trace_transition(FSMstate* from, FSMevent* event, FSMstate* entered);
         FSMtrace* trace_log = nullptr;  // found at the first transition; used by the event thread only
 
-        friend class FSMinspect;
+        friend class FSMobserver;
     };
 
     // A state of another location, placed into a flow when the machine is linked.
@@ -360,7 +360,7 @@ class FSMsuperstate : public FSMstate {
     std::vector<frame*> flow;
     std::vector<ref_entry*> reference_table;
 
-    friend class FSMinspect;
+    friend class FSMobserver;
 };
 
 // The top of a machine: a superstate with the three event queues, the link table and the archive.
@@ -461,7 +461,7 @@ class FSMrootstate : public FSMsuperstate {
     FSMtrace trace;  // the machine's recent transitions
 
   private:
-    friend class FSMinspect;
+    friend class FSMobserver;
 };
 
 // Text-record property base: a USTR value whose text lives in `comment`.

@@ -1,7 +1,7 @@
 // The library's describer: lets the server show the machines of its FSM locations.
 #include "fsm_describer.h"
 
-#include "fsm_inspect.h"
+#include "fsm_observer.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ class LibraryDescriber : public velko::MachineDescriber {
         if (part == nullptr) {
             return false;
         }
-        FSMinspect::describe(part->state_ptr, out);
+        FSMobserver::describe(part->state_ptr, out);
         return true;
     }
 
@@ -63,7 +63,7 @@ class LibraryDescriber : public velko::MachineDescriber {
         if (part == nullptr) {
             return false;
         }
-        FSMinspect::read_trace(part->state_ptr, after, out);
+        FSMobserver::read_trace(part->state_ptr, after, out);
         return true;
     }
 };

@@ -6,7 +6,7 @@
 // last event under the state's lock; its error through copy_error. At most one of those locks is
 // held at a time, so the walk cannot deadlock with the engine threads, which take a flow's lock
 // before a state's.
-#include "fsm_inspect.h"
+#include "fsm_observer.h"
 
 #include <algorithm>
 
@@ -34,7 +34,7 @@ std::string error_text(FSMstate* sp) {
 
 }  // namespace
 
-FSMsuperstate::frame* FSMinspect::flow_holding(FSMstate* owner, FSMstate* member) {
+FSMsuperstate::frame* FSMobserver::flow_holding(FSMstate* owner, FSMstate* member) {
     auto* sup = dynamic_cast<FSMsuperstate*>(owner);
     if (sup == nullptr) {
         return nullptr;
@@ -49,7 +49,7 @@ FSMsuperstate::frame* FSMinspect::flow_holding(FSMstate* owner, FSMstate* member
     return nullptr;
 }
 
-std::string FSMinspect::state_id(FSMstate* sp) {
+std::string FSMobserver::state_id(FSMstate* sp) {
     if (is_machine_root(sp)) {
         return sp->get_name();
     }
@@ -57,7 +57,7 @@ std::string FSMinspect::state_id(FSMstate* sp) {
     return member_id(state_id(sp->get_parent()), fr != nullptr ? fr->id : 0, sp->get_name());
 }
 
-void FSMinspect::describe(FSMsuperstate* top, velko::MachineView* out) {
+void FSMobserver::describe(FSMsuperstate* top, velko::MachineView* out) {
     *out = velko::MachineView();
     EqFSMlocation* loc = top->get_location();
     out->location = location_name(top);
@@ -82,8 +82,8 @@ void FSMinspect::describe(FSMsuperstate* top, velko::MachineView* out) {
     }
 }
 
-void FSMinspect::describe_state(FSMstate* sp, const std::string& id, const std::string& parent_id,
-                                const std::string& location, bool reference, velko::StateView* out) {
+void FSMobserver::describe_state(FSMstate* sp, const std::string& id, const std::string& parent_id,
+                                 const std::string& location, bool reference, velko::StateView* out) {
     out->id = id;
     out->name = sp->get_name();
     out->description = sp->get_descr();
@@ -124,8 +124,8 @@ void FSMinspect::describe_state(FSMstate* sp, const std::string& id, const std::
     }
 }
 
-void FSMinspect::describe_flow(FSMsuperstate* owner, FSMsuperstate::frame* fr, const std::string& owner_id,
-                               const std::string& location, velko::FlowView* out) {
+void FSMobserver::describe_flow(FSMsuperstate* owner, FSMsuperstate::frame* fr, const std::string& owner_id,
+                                const std::string& location, velko::FlowView* out) {
     out->id = fr->id;
     pthread_mutex_lock(&fr->mux);
     out->history = fr->history != 0;
@@ -153,8 +153,8 @@ void FSMinspect::describe_flow(FSMsuperstate* owner, FSMsuperstate::frame* fr, c
     }
 }
 
-void FSMinspect::describe_transitions(FSMstate* sp, FSMstate* owner, FSMsuperstate::frame* fr,
-                                      const std::string& owner_id, velko::StateView* out) {
+void FSMobserver::describe_transitions(FSMstate* sp, FSMstate* owner, FSMsuperstate::frame* fr,
+                                       const std::string& owner_id, velko::StateView* out) {
     out->transitions.clear();
     for (FSMstate::branch* br : sp->transition) {
         velko::TransitionView t;
@@ -182,7 +182,7 @@ void FSMinspect::describe_transitions(FSMstate* sp, FSMstate* owner, FSMsupersta
     }
 }
 
-void FSMinspect::read_trace(FSMstate* sp, uint64_t after, velko::TraceView* out) {
+void FSMobserver::read_trace(FSMstate* sp, uint64_t after, velko::TraceView* out) {
     *out = velko::TraceView();
     out->capacity = FSMtrace::kCapacity;
     FSMtrace* trace = FSMtrace::of(sp);
@@ -226,7 +226,7 @@ void FSMinspect::read_trace(FSMstate* sp, uint64_t after, velko::TraceView* out)
     }
 }
 
-void FSMinspect::read_error(const FSMtrace::Record& r, velko::TraceEntryView* e) {
+void FSMobserver::read_error(const FSMtrace::Record& r, velko::TraceEntryView* e) {
     // The entry is placed at the flow that holds the state; the root's own errors at the root.
     FSMstate* holder = is_machine_root(r.from) ? r.from : r.from->get_parent();
     FSMsuperstate::frame* fr = holder != r.from ? flow_holding(holder, r.from) : nullptr;

@@ -5,7 +5,7 @@
 
 #include <iterator>
 
-#include "fsm_inspect.h"
+#include "fsm_observer.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ class Introspect : public ::testing::Test {
 
 TEST_F(Introspect, WalksEveryLevelWithFlowsHistoryAndReferences) {
     velko::MachineView m;
-    FSMinspect::describe(&root, &m);
+    FSMobserver::describe(&root, &m);
     EXPECT_TRUE(m.root);
     EXPECT_TRUE(m.enclosing_id.empty());
     const velko::StateView& r = m.top;
@@ -118,11 +118,11 @@ TEST_F(Introspect, WalksEveryLevelWithFlowsHistoryAndReferences) {
     EXPECT_TRUE(f2.states[0].reference);
     EXPECT_EQ(f2.states[0].flows[0].id, 5);
     EXPECT_EQ(f2.states[0].flows[0].states[0].id, "R/2/Sub/5/S1");
-    EXPECT_EQ(FSMinspect::state_id(&c2), "R/1/B/2/C2");
+    EXPECT_EQ(FSMobserver::state_id(&c2), "R/1/B/2/C2");
 
     // The referenced superstate as the top of its own part.
     velko::MachineView part;
-    FSMinspect::describe(&sub, &part);
+    FSMobserver::describe(&sub, &part);
     EXPECT_FALSE(part.root);
     EXPECT_EQ(part.enclosing_id, "R");
     EXPECT_EQ(part.top.id, "R/2/Sub");
@@ -138,7 +138,7 @@ TEST_F(Introspect, ShowsSwitchesAndTracesThemInOrder) {
     send("poke");  // S1 names no state of its flow: nothing changes
 
     velko::MachineView m;
-    FSMinspect::describe(&root, &m);
+    FSMobserver::describe(&root, &m);
     EXPECT_EQ(m.top.flows[0].active_state, "B");
     const velko::StateView& sb = m.top.flows[0].states[1];
     EXPECT_TRUE(sb.active);
@@ -149,7 +149,7 @@ TEST_F(Introspect, ShowsSwitchesAndTracesThemInOrder) {
     EXPECT_EQ(m.top.flows[1].states[0].flows[0].active_state, "S1");
 
     velko::TraceView t;
-    FSMinspect::read_trace(&sub, 0, &t);
+    FSMobserver::read_trace(&sub, 0, &t);
     EXPECT_EQ(t.capacity, FSMtrace::kCapacity);
     EXPECT_EQ(t.next, 4u);
     EXPECT_EQ(t.missed, 0u);
@@ -182,7 +182,7 @@ TEST_F(Introspect, ShowsSwitchesAndTracesThemInOrder) {
         EXPECT_EQ(e.to_id, expected[i].to_id);
         EXPECT_EQ(e.effect, expected[i].effect) << i;
     }
-    FSMinspect::read_trace(&root, 3, &t);
+    FSMobserver::read_trace(&root, 3, &t);
     ASSERT_EQ(t.entries.size(), 1u);
     EXPECT_EQ(t.entries[0].event, "poke");
 }
@@ -218,7 +218,7 @@ TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions)
     send("go");                       // X's refresh cleared its error; the action raises both again
 
     velko::TraceView t;
-    FSMinspect::read_trace(&x, 0, &t);
+    FSMobserver::read_trace(&x, 0, &t);
     using E = velko::TraceEntryView::Effect;
     struct Expected {
         const char* from;

@@ -1,4 +1,4 @@
-// FSMinspect: read-only views of linked machines (their structure, live active states and recent
+// FSMobserver: read-only views of linked machines (their structure, live active states and recent
 // transitions), safe while the machines run.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include "fsm.h"
 #include "machine_view.h"
 
-class FSMinspect {
+class FSMobserver {
   public:
     // The id of sp: its name below the ids of its parents and the numbers of the flows that
     // hold it, "ROOT/FLOW/NAME/FLOW/NAME"; the root's id is its name.
