@@ -193,6 +193,15 @@ void raise_errors(FSMstate* sp) {
     sp->server_error(sp, 1, "pressure low");
 }
 
+// Places top in the root's flow 1, links and starts the machine.
+void start_under(FSMrootstate& root, FSMsuperstate& top) {
+    root.add_state(1, &top);
+    root.set_root(&root);
+    EXPECT_EQ(root.link_state(), 0);
+    root.init_state();
+    root.enter_state();
+}
+
 TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions) {
     FSMrootstate root{nullptr, "R", ""};
     FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
@@ -201,11 +210,7 @@ TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions)
     y.add_transition("*", nullptr, nullptr, nullptr, nullptr, "X");
     top.add_state(3, &x);
     top.add_state(3, &y);
-    root.add_state(1, &top);
-    root.set_root(&root);
-    ASSERT_EQ(root.link_state(), 0);
-    root.init_state();
-    root.enter_state();
+    start_under(root, top);
     const auto send = [&](const char* name) {
         FSMevent ev;
         ev.set_event(name, "*");
@@ -251,6 +256,34 @@ TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions)
     // The entries of one event carry its time.
     EXPECT_EQ(t.entries[0].time, t.entries[2].time);
     EXPECT_GT(t.entries[0].time, 0);
+}
+
+// A superstate run on its own, with no root, keeps no trace; once placed under a root machine,
+// its flows' transitions go to that machine's trace.
+TEST(TracedErrors, AFlowRunBeforeItHadARootIsTracedOnceItHasOne) {
+    FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
+    FSMstate x{"X", nullptr, STATE}, y{"Y", nullptr, STATE};
+    x.add_transition("go", nullptr, nullptr, nullptr, nullptr, "Y");
+    y.add_transition("back", nullptr, nullptr, nullptr, nullptr, "X");
+    top.add_state(1, &x);
+    top.add_state(1, &y);
+    ASSERT_EQ(top.link_state(), 0);
+    top.init_state();
+    top.enter_state();
+    FSMevent ev;
+    ev.set_event("go", "*");
+    top.FSMsuperstate::process_event(&ev);  // switches, with no trace to write to
+
+    FSMrootstate root{nullptr, "R", ""};
+    start_under(root, top);  // the flow starts again at X
+    root.FSMsuperstate::process_event(&ev);
+
+    velko::TraceView t;
+    FSMobserver::read_trace(&root, 0, &t);
+    ASSERT_EQ(t.entries.size(), 1u);
+    EXPECT_EQ(t.entries[0].from, "X");
+    EXPECT_EQ(t.entries[0].event, "go");
+    EXPECT_EQ(t.entries[0].to, "Y");
 }
 
 }  // namespace

@@ -279,7 +279,10 @@ class FSMsuperstate : public FSMstate {
         // Records a fired transition of `from` in the machine's trace; entered is the state the
         // flow entered, the owner when it finished, or null.
         void trace_transition(FSMstate* from, FSMevent* event, FSMstate* entered);
-        FSMtrace* trace_log = nullptr;  // found at the first transition; used by the event thread only
+        // Looked up at the first transition, once, also when the machine has none (a root that is
+        // not a FSMrootstate); used by the event thread only.
+        FSMtrace* trace_log = nullptr;
+        bool trace_looked_up = false;
 
         friend class FSMobserver;
     };

@@ -99,6 +99,9 @@ const char* FSMsuperstate::frame::get_error() {
 }
 
 void FSMsuperstate::frame::set_root(FSMstate* rp) {
+    // A new root may bring a trace of its own.
+    trace_looked_up = false;
+    trace_log = nullptr;
     for (FSMstate* member : state) {
         if (!member->get_root()) {
             member->set_root(rp);
@@ -207,11 +210,12 @@ int FSMsuperstate::frame::process_event(FSMevent* event) {
 }
 
 void FSMsuperstate::frame::trace_transition(FSMstate* from, FSMevent* event, FSMstate* entered) {
-    if (trace_log == nullptr) {
+    if (!trace_looked_up) {
         trace_log = FSMtrace::of(parent);
-        if (trace_log == nullptr) {
-            return;
-        }
+        trace_looked_up = true;
+    }
+    if (trace_log == nullptr) {
+        return;
     }
     auto* owner = static_cast<FSMsuperstate*>(parent);
     if (event->fired_name != nullptr) {
