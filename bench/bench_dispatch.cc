@@ -3,65 +3,28 @@
 #include <benchmark/benchmark.h>
 #include <pthread.h>
 
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "fsm.h"
+#include "layered_machine.h"
 
 namespace {
-
-// A machine of four levels: the root holds Top, Top holds two superstates in two flows, and
-// each of those holds two flows of two basic states that switch on "flip".
-class BenchMachine {
-  public:
-    BenchMachine() : root(nullptr, "Root", "") {
-        auto top = std::make_unique<FSMsuperstate>(nullptr, "Top", "", SUPER_STATE);
-        for (int i = 0; i < 2; ++i) {
-            auto mid = std::make_unique<FSMsuperstate>(nullptr, ("Mid" + std::to_string(i)).c_str(), "", SUPER_STATE);
-            for (int f = 0; f < 2; ++f) {
-                std::string a = "A" + std::to_string(i) + std::to_string(f);
-                std::string b = "B" + std::to_string(i) + std::to_string(f);
-                auto sa = std::make_unique<FSMstate>(a.c_str(), nullptr, STATE);
-                auto sb = std::make_unique<FSMstate>(b.c_str(), nullptr, STATE);
-                sa->add_transition("flip", nullptr, nullptr, nullptr, nullptr, b.c_str());
-                sb->add_transition("flip", nullptr, nullptr, nullptr, nullptr, a.c_str());
-                sa->add_transition("other", nullptr, nullptr, nullptr, nullptr, b.c_str());
-                mid->add_state(f, sa.get());
-                mid->add_state(f, sb.get());
-                states.push_back(std::move(sa));
-                states.push_back(std::move(sb));
-            }
-            top->add_state(i, mid.get());
-            states.push_back(std::move(mid));
-        }
-        root.add_state(0, top.get());
-        states.push_back(std::move(top));
-        root.set_root(&root);
-        root.link_state();
-        root.init_state();
-        root.enter_state();
-    }
-
-    FSMrootstate root;
-    std::vector<std::unique_ptr<FSMstate>> states;
-};
 
 // Events per second from the queue through every level: a batch is posted, one signal starts the
 // pass, and the consumer takes every event and the tick.
 void BM_DispatchThroughMachine(benchmark::State& state) {
-    BenchMachine m;
+    bench::LayeredMachine<> m;
     const int batch = static_cast<int>(state.range(0));
     FSMevent flip;
     flip.set_event("flip", "*");
     FSMevent ev;
     for (auto _ : state) {
         for (int i = 0; i < batch; ++i) {
-            m.root.post_event(&flip);
+            m.root().post_event(&flip);
         }
-        m.root.post_event(nullptr);
+        m.root().post_event(nullptr);
         for (int i = 0; i <= batch; ++i) {
-            m.root.process_event(&ev);
+            m.root().process_event(&ev);
         }
     }
     state.SetItemsProcessed(state.iterations() * (batch + 1));
@@ -70,38 +33,15 @@ BENCHMARK(BM_DispatchThroughMachine)->Arg(1)->Arg(100);
 
 // Dispatch alone, without the queue: one event handed to the root's superstate processing.
 void BM_DispatchOnly(benchmark::State& state) {
-    BenchMachine m;
+    bench::LayeredMachine<> m;
     FSMevent flip;
     flip.set_event("flip", "*");
     for (auto _ : state) {
-        m.root.FSMsuperstate::process_event(&flip);
+        m.root().FSMsuperstate::process_event(&flip);
     }
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DispatchOnly);
-
-// Dispatch alone through the smallest machine that switches: the root's one flow of two states
-// that switch on "flip", one transition per event.
-void BM_DispatchOneTransition(benchmark::State& state) {
-    FSMrootstate root(nullptr, "Root", "");
-    FSMstate a("A", nullptr, STATE);
-    FSMstate b("B", nullptr, STATE);
-    a.add_transition("flip", nullptr, nullptr, nullptr, nullptr, "B");
-    b.add_transition("flip", nullptr, nullptr, nullptr, nullptr, "A");
-    root.add_state(0, &a);
-    root.add_state(0, &b);
-    root.set_root(&root);
-    root.link_state();
-    root.init_state();
-    root.enter_state();
-    FSMevent flip;
-    flip.set_event("flip", "*");
-    for (auto _ : state) {
-        root.FSMsuperstate::process_event(&flip);
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_DispatchOneTransition);
 
 // The root's queue with `waiting` events queued: each iteration gives one event and takes one.
 void BM_RootQueueWithWaiting(benchmark::State& state) {

@@ -1,12 +1,13 @@
 // The transition trace's cost: one record as the event thread writes it (with the transition's
 // own event name, and with a copied one as a "*" transition has), the whole of what one event of
-// one or four transitions pays, and a reader's copy of a full ring. Compare with BM_DispatchOnly
-// (four transitions per event) and BM_DispatchOneTransition of bench_dispatch.
+// one or four transitions pays, a reader's copy of a full ring, and whole events through machines
+// that keep a trace and through the same machines that keep none.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
 #include "fsm.h"
+#include "layered_machine.h"
 
 namespace {
 
@@ -73,5 +74,53 @@ void BM_TraceReadFullRing(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * FSMtrace::kCapacity);
 }
 BENCHMARK(BM_TraceReadFullRing);
+
+// An event through a machine, dispatched directly or first taken from a root's queue as the event
+// thread takes them (a batch of 100 posted, then taken one by one, and the pass's tick). Each runs
+// on a machine that keeps a trace (a FSMrootstate root) and on the same machine that keeps none (a
+// FSMsuperstate root): the difference is what the trace costs the event.
+enum class Path { direct, queued };
+
+template <typename Machine, Path path>
+void BM_Event(benchmark::State& state) {
+    Machine m;
+    FSMevent flip;
+    flip.set_event("flip", "*");
+    if constexpr (path == Path::direct) {
+        for (auto _ : state) {
+            m.root().FSMsuperstate::process_event(&flip);
+        }
+        state.SetItemsProcessed(state.iterations());
+    } else {
+        constexpr int kBatch = 100;
+        FSMrootstate queue(nullptr, "Queue", "");  // no states: it only hands the events on
+        FSMevent taken;
+        for (auto _ : state) {
+            for (int i = 0; i < kBatch; ++i) {
+                queue.post_event(&flip);
+            }
+            queue.post_event(nullptr);  // starts the pass, as the update cycle does
+            for (int i = 0; i < kBatch; ++i) {
+                queue.process_event(&taken);
+                m.root().FSMsuperstate::process_event(&taken);
+            }
+            queue.process_event(&taken);  // the pass's tick
+        }
+        state.SetItemsProcessed(state.iterations() * kBatch);
+    }
+}
+
+using Layered = bench::LayeredMachine<FSMrootstate>;
+using LayeredUntraced = bench::LayeredMachine<FSMsuperstate>;
+using TwoStates = bench::TwoStateMachine<FSMrootstate>;
+using TwoStatesUntraced = bench::TwoStateMachine<FSMsuperstate>;
+BENCHMARK_TEMPLATE(BM_Event, Layered, Path::direct)->Name("BM_Event/four_transitions/direct/traced");
+BENCHMARK_TEMPLATE(BM_Event, LayeredUntraced, Path::direct)->Name("BM_Event/four_transitions/direct/untraced");
+BENCHMARK_TEMPLATE(BM_Event, Layered, Path::queued)->Name("BM_Event/four_transitions/queued/traced");
+BENCHMARK_TEMPLATE(BM_Event, LayeredUntraced, Path::queued)->Name("BM_Event/four_transitions/queued/untraced");
+BENCHMARK_TEMPLATE(BM_Event, TwoStates, Path::direct)->Name("BM_Event/one_transition/direct/traced");
+BENCHMARK_TEMPLATE(BM_Event, TwoStatesUntraced, Path::direct)->Name("BM_Event/one_transition/direct/untraced");
+BENCHMARK_TEMPLATE(BM_Event, TwoStates, Path::queued)->Name("BM_Event/one_transition/queued/traced");
+BENCHMARK_TEMPLATE(BM_Event, TwoStatesUntraced, Path::queued)->Name("BM_Event/one_transition/queued/untraced");
 
 }  // namespace
