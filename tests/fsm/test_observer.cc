@@ -193,6 +193,18 @@ void raise_errors(FSMstate* sp) {
     sp->server_error(sp, 1, "pressure low");
 }
 
+// Top with one flow of two states: X goes to Y on "go" (running x_action), Y back to X on y_event.
+struct TwoStateFlow {
+    TwoStateFlow(int flow, void (*x_action)(FSMstate*), const char* y_event) {
+        x.add_transition("go", nullptr, x_action, nullptr, nullptr, "Y");
+        y.add_transition(y_event, nullptr, nullptr, nullptr, nullptr, "X");
+        top.add_state(flow, &x);
+        top.add_state(flow, &y);
+    }
+    FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
+    FSMstate x{"X", nullptr, STATE}, y{"Y", nullptr, STATE};
+};
+
 // Places top in the root's flow 1, links and starts the machine.
 void start_under(FSMrootstate& root, FSMsuperstate& top) {
     root.add_state(1, &top);
@@ -204,26 +216,21 @@ void start_under(FSMrootstate& root, FSMsuperstate& top) {
 
 TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions) {
     FSMrootstate root{nullptr, "R", ""};
-    FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
-    FSMstate x{"X", nullptr, STATE}, y{"Y", nullptr, STATE};
-    x.add_transition("go", nullptr, raise_errors, nullptr, nullptr, "Y");
-    y.add_transition("*", nullptr, nullptr, nullptr, nullptr, "X");
-    top.add_state(3, &x);
-    top.add_state(3, &y);
-    start_under(root, top);
+    TwoStateFlow m(3, raise_errors, "*");
+    start_under(root, m.top);
     const auto send = [&](const char* name) {
         FSMevent ev;
         ev.set_event(name, "*");
         root.FSMsuperstate::process_event(&ev);
     };
 
-    send("go");                       // X raises its errors, then goes to Y
-    y.set_error("raised elsewhere");  // not while the machine dispatches: not traced
-    send("back-\xc3\xa9");            // Y's "*" transition: the event's own text is kept
-    send("go");                       // X's refresh cleared its error; the action raises both again
+    send("go");                         // X raises its errors, then goes to Y
+    m.y.set_error("raised elsewhere");  // not while the machine dispatches: not traced
+    send("back-\xc3\xa9");              // Y's "*" transition: the event's own text is kept
+    send("go");                         // X's refresh cleared its error; the action raises both again
 
     velko::TraceView t;
-    FSMobserver::read_trace(&x, 0, &t);
+    FSMobserver::read_trace(&m.x, 0, &t);
     using E = velko::TraceEntryView::Effect;
     struct Expected {
         const char* from;
@@ -261,12 +268,8 @@ TEST(TracedErrors, ErrorsRaisedWhileDispatchingAreTracedInOrderAmongTransitions)
 // A superstate run on its own, with no root, keeps no trace; once placed under a root machine,
 // its flows' transitions go to that machine's trace.
 TEST(TracedErrors, AFlowRunBeforeItHadARootIsTracedOnceItHasOne) {
-    FSMsuperstate top{nullptr, "Top", "", SUPER_STATE};
-    FSMstate x{"X", nullptr, STATE}, y{"Y", nullptr, STATE};
-    x.add_transition("go", nullptr, nullptr, nullptr, nullptr, "Y");
-    y.add_transition("back", nullptr, nullptr, nullptr, nullptr, "X");
-    top.add_state(1, &x);
-    top.add_state(1, &y);
+    TwoStateFlow m(1, nullptr, "back");
+    FSMsuperstate& top = m.top;
     ASSERT_EQ(top.link_state(), 0);
     top.init_state();
     top.enter_state();
